@@ -1,0 +1,38 @@
+// The port settings file: which serial port the radio is on and at what rate.
+//
+// RIGPLOT.ini in the current directory, e.g. "COM1 9600". Only its first 40
+// bytes count; they are read as scanf's "%s %d" would.
+// Thread: the front end, once at start-up, before the worker exists.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace rigplot {
+
+inline constexpr char kSettingsFileName[] = "RIGPLOT.ini";
+inline constexpr char kSettingsMissingMessage[] = "RIGPLOT.ini ファイルが見つかりません";
+
+// What the file says, before the whitelist.
+struct PortSettings {
+  std::string portName;          // at most 11 bytes; empty when refused or absent
+  std::optional<int> baudRate;   // absent when no number follows the name
+};
+
+// The device path and rate the port is opened with.
+struct PortConfig {
+  std::string portPath;  // device path for this platform
+  int baudRate = 0;      // one of 1200, 2400, 4800, 9600, 19200
+};
+
+PortSettings ParsePortSettings(std::string_view text);
+int WhitelistedBaudRate(std::optional<int> baudRate);
+
+// The platform's device path for a port name (POSIX: COMn -> /dev/ttyS(n-1)).
+std::string DevicePathFor(std::string_view portName);
+
+// Reads the settings file into `config`. False when the file cannot be opened.
+bool LoadPortSettings(PortConfig& config, const char* fileName = kSettingsFileName);
+
+}  // namespace rigplot

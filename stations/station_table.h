@@ -1,0 +1,49 @@
+// The station table: the latest report of every station heard, keyed by callsign.
+//
+// Owns: 100 slots in order of first appearance and the count of used slots.
+// Invariants: used slots have pairwise different callsigns (compared byte for
+// byte); a station keeps its slot until Clear; nothing is written past slot 99.
+// A 101st distinct callsign takes the slot of the station heard longest ago.
+// Thread: the worker holds mutex() around StoreReport and the map rewrite that
+// follows it, and around every read; Clear takes the same lock itself, so a
+// clear falls wholly before or wholly after a store-and-rewrite.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+
+#include "report/report_parser.h"
+
+namespace rigplot {
+
+struct StationRecord : PendingReport {
+  std::uint64_t lastHeard = 0;  // store sequence number of the latest report
+};
+
+class StationTable {
+ public:
+  static constexpr int kSlots = 100;
+
+  // Updates the slot with the report's callsign, or takes a new one.
+  // Caller holds mutex().
+  void StoreReport(const PendingReport& report);
+
+  // Empties the table; the slots' texts stay but are no longer read.
+  void Clear();
+
+  int count() const { return m_stationCount; }
+  const StationRecord& slot(int index) const { return m_slots[index]; }
+
+  std::mutex& mutex() const { return m_lock; }
+
+ private:
+  void copyInto(StationRecord& slot, const PendingReport& report);
+
+  std::array<StationRecord, kSlots> m_slots;
+  int m_stationCount = 0;
+  std::uint64_t m_storeSequence = 0;
+  mutable std::mutex m_lock;
+};
+
+}  // namespace rigplot
