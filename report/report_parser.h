@@ -20,16 +20,16 @@ namespace rigplot {
 
 // The fields of one report; the parser fills them, the station table copies them.
 struct PendingReport {
-  std::string utcTime;     // hhmmss digits as received
-  std::string latitude;    // "35/39.1234", "-" in front for south
-  std::string longitude;   // "139/45.6789", "-" in front for west
-  std::string speedKnots;  // digits and "." as received
-  std::string course;      // digits and "." as received
-  std::string utcDate;     // ddmmyy digits as received
-  std::string callsign;    // at most 8 bytes, blanks and case kept
-  std::string repeater;    // at most 8 bytes
-  std::string symbol;      // at most 2 bytes; two blanks become "0"
-  std::string message;     // at most 18 bytes, top bit cleared
+  std::string utcTime;       // hhmmss digits as received
+  std::string latitude;      // "35/39.1234", "-" in front for south
+  std::string longitude;     // "139/45.6789", "-" in front for west
+  std::string speedKnots;    // digits and "." as received
+  std::string course;        // digits and "." as received
+  std::string utcDate;       // ddmmyy digits as received
+  std::string callsign;      // at most 8 bytes, blanks and case kept
+  std::string repeater;      // at most 8 bytes
+  std::string symbol;        // at most 2 bytes; two blanks become "0"
+  std::string message;       // at most 18 bytes, top bit cleared
   char receivedAt[18] = {};  // "yy/mm/dd hh:mm:ss" local time, zero padded
 };
 
@@ -65,13 +65,13 @@ class ReportParser {
   Clock m_clock;
   int m_parseState = 0;  // 0 to 23; 23 lives only inside feedByte
   PendingReport m_pending;
-  int m_latitudeCount = 0;   // bytes appended to latitude, "/" included
-  int m_longitudeCount = 0;  // bytes appended to longitude, "/" included
-  std::uint8_t m_sentenceXor = 0;     // XOR of the bytes between "$" and "*"
-  std::uint8_t m_checksumValue = 0;   // the hex digits after "*" so far
-  int m_checksumDigits = 0;           // bytes seen after "*", up to 2 counted
-  bool m_checksumValid = true;        // both bytes after "*" were hex digits
-  std::time_t m_stampedSecond = -1;   // second that m_stampText was made for
+  int m_latitudeCount = 0;           // bytes appended to latitude, "/" included
+  int m_longitudeCount = 0;          // bytes appended to longitude, "/" included
+  std::uint8_t m_sentenceXor = 0;    // XOR of the bytes between "$" and "*"
+  std::uint8_t m_checksumValue = 0;  // the hex digits after "*" so far
+  int m_checksumDigits = 0;          // bytes seen after "*", up to 2 counted
+  bool m_checksumValid = true;       // both bytes after "*" were hex digits
+  std::time_t m_stampedSecond = -1;  // second that m_stampText was made for
   char m_stampText[18] = {};
 };
 

@@ -1,0 +1,36 @@
+#include "stations/station_table.h"
+
+namespace rigplot {
+
+void StationTable::copyInto(StationRecord& slot, const PendingReport& report) {
+  // Assignment reuses each slot's string capacity: no allocation once warm.
+  static_cast<PendingReport&>(slot) = report;
+  slot.lastHeard = ++m_storeSequence;
+}
+
+void StationTable::StoreReport(const PendingReport& report) {
+  for (int i = 0; i < m_stationCount; ++i) {
+    if (m_slots[i].callsign == report.callsign) {
+      copyInto(m_slots[i], report);
+      return;
+    }
+  }
+  if (m_stationCount < kSlots) {
+    copyInto(m_slots[m_stationCount], report);
+    ++m_stationCount;
+    return;
+  }
+  // Full: the station heard longest ago gives up its slot.
+  int oldest = 0;
+  for (int i = 1; i < kSlots; ++i) {
+    if (m_slots[i].lastHeard < m_slots[oldest].lastHeard) oldest = i;
+  }
+  copyInto(m_slots[oldest], report);
+}
+
+void StationTable::Clear() {
+  std::scoped_lock lock(m_lock);
+  m_stationCount = 0;
+}
+
+}  // namespace rigplot
