@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds RIGPLOT and runs every test. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev \
+  libwxgtk3.2-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j"$(nproc)"
