@@ -46,6 +46,13 @@ class ReceiveWorker {
   // Completed reports since start, for the service's and tests' eyes.
   std::uint64_t reportsStored() const { return m_reportsStored.load(); }
 
+  // Reads that delivered bytes, and reopens after the device went away.
+  std::uint64_t blocksRead() const { return m_blocksRead.load(); }
+  std::uint64_t reopens() const { return m_reopens.load(); }
+
+  // The worker's thread, so a measurement can find its CPU time.
+  std::thread::native_handle_type nativeHandle() { return m_thread.native_handle(); }
+
   // The map-script path formed when the worker started.
   std::string mapScriptPath() const;
 
@@ -62,7 +69,9 @@ class ReceiveWorker {
   std::thread m_thread;
   std::atomic<bool> m_stopRequested{false};
   std::atomic<std::uint64_t> m_reportsStored{0};
-  std::mutex m_portLock;  // guards reopening the port against Stop's wake
+  std::atomic<std::uint64_t> m_blocksRead{0};
+  std::atomic<std::uint64_t> m_reopens{0};
+  std::mutex m_portLock;  // guards reopening the port against Stop's wake; the pause waits on it
   std::condition_variable m_pauseWake;
   mutable std::mutex m_pathLock;
   std::string m_mapScriptPath;

@@ -38,7 +38,7 @@ class SerialPort {
   void Close();
 
   // Blocks until a byte is queued, Wake is called, or the device fails.
-  // Once woken, every later wait returns kWoken at once.
+  // Once woken, every later wait returns kWoken at once, until the next Open.
   WaitResult Wait();
 
   // Bytes waiting in the input queue; -1 when the device fails.

@@ -1,0 +1,106 @@
+#include "radio/receive_worker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
+namespace rigplot {
+
+namespace {
+
+// How long the worker rests after the device failed, between reopen attempts.
+constexpr std::chrono::seconds kRetryPause{1};
+
+}  // namespace
+
+ReceiveWorker::ReceiveWorker(SerialPort& port, const PortConfig& config, ReportParser& parser,
+                             StationTable& table, MapScriptWriter& writer)
+    : m_port(port), m_config(config), m_parser(parser), m_table(table), m_writer(writer) {}
+
+ReceiveWorker::~ReceiveWorker() {
+  Stop();
+}
+
+bool ReceiveWorker::Start() {
+  if (m_thread.joinable()) return false;
+  try {
+    m_thread = std::thread(&ReceiveWorker::ReceiveThreadProc, this);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void ReceiveWorker::Stop() {
+  m_stopRequested.store(true);
+  m_port.Wake();
+  {
+    // Taking the lock orders the flag before a pause that is about to wait.
+    std::lock_guard<std::mutex> lock(m_portLock);
+  }
+  m_pauseWake.notify_all();
+  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+std::string ReceiveWorker::mapScriptPath() const {
+  std::lock_guard<std::mutex> lock(m_pathLock);
+  return m_mapScriptPath;
+}
+
+void ReceiveWorker::ReceiveThreadProc() {
+  m_table.Clear();
+  std::string path = MapScriptPath();
+  {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    m_mapScriptPath = path;
+  }
+  m_parser.reset();
+
+  std::uint8_t block[SerialPort::kBlockSize];
+  // The stop test runs before every cycle and never inside the byte loop: a
+  // block once read is parsed to its end with every store and rewrite.
+  while (!m_stopRequested.load()) {
+    const SerialPort::WaitResult waited = m_port.Wait();
+    if (waited == SerialPort::WaitResult::kWoken) continue;
+    if (waited == SerialPort::WaitResult::kFailed) {
+      PauseAndReopen();
+      continue;
+    }
+    const int queued = m_port.QueuedBytes();
+    if (queued == 0) continue;
+    // Never ask for more than is queued, and never more than one block.
+    const int got = queued < 0 ? -1 : m_port.Read(block, std::min(queued, SerialPort::kBlockSize));
+    if (got < 0) {
+      PauseAndReopen();
+      continue;
+    }
+    if (got > 0) m_blocksRead.fetch_add(1, std::memory_order_relaxed);
+    for (int i = 0; i < got; ++i) {
+      if (!m_parser.feedByte(block[i])) continue;
+      // Store and rewrite as one step, so a clear falls before or after both.
+      std::lock_guard<std::mutex> lock(m_table.mutex());
+      m_table.StoreReport(m_parser.report());
+      m_writer.Write(path, m_table);
+      m_reportsStored.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+}
+
+void ReceiveWorker::PauseAndReopen() {
+  // Let go of the device at once, so a replugged adapter can take its name
+  // back, and start the next report afresh: half of a report from before the
+  // break must not join half of one from after it.
+  m_port.Close();
+  m_parser.reset();
+  std::unique_lock<std::mutex> lock(m_portLock);
+  for (;;) {
+    if (m_pauseWake.wait_for(lock, kRetryPause, [this] { return m_stopRequested.load(); })) return;
+    if (SerialPort::DeviceExists(m_config.portPath) &&
+        m_port.Open(m_config.portPath, m_config.baudRate)) {
+      m_reopens.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+  }
+}
+
+}  // namespace rigplot
