@@ -96,7 +96,8 @@ std::string DevicePathFor(std::string_view portName) {
 
 bool LoadPortSettings(PortConfig& config, const char* fileName) {
   config = PortConfig{};
-  const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a FIFO in its place cannot hang start-up.
+  const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   char window[kWindowBytes];
   ssize_t got;

@@ -1,6 +1,7 @@
 #include "radio/port_settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <string>
@@ -127,11 +128,16 @@ TEST(PortSettings, MissingFileFailsAndLeavesNothingBehind) {
 }
 
 TEST(PortSettings, UnreadableFileGivesNoName) {
-  TempDir dir;  // a directory opens but cannot be read
-  PortConfig config;
-  ASSERT_TRUE(LoadPortSettings(config, dir.path().c_str()));
-  EXPECT_EQ(config.portPath, "");
-  EXPECT_EQ(config.baudRate, 9600);
+  TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  // A directory opens but cannot be read; a FIFO with no writer must not hang.
+  for (const std::string& path : {dir.path(), dir / "fifo"}) {
+    SCOPED_TRACE(path);
+    PortConfig config;
+    ASSERT_TRUE(LoadPortSettings(config, path.c_str()));
+    EXPECT_EQ(config.portPath, "");
+    EXPECT_EQ(config.baudRate, 9600);
+  }
 }
 
 // A refused or missing name must not open anything, not even /dev itself.
