@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <climits>
 #include <string>
 
 #include "radio/serial_port.h"
@@ -68,30 +67,6 @@ TEST(PortSettings, FileCases) {
     ASSERT_TRUE(LoadPortSettings(config, file.c_str()));
     EXPECT_EQ(config.portPath, c.portPath);
     EXPECT_EQ(config.baudRate, c.baudRate);
-  }
-}
-
-TEST(PortSettings, ParseKeepsNameAndRawNumber) {
-  struct Case {
-    const char* text;
-    const char* name;
-    std::optional<int> rate;
-  } cases[] = {
-      {"com2 2400", "com2", 2400},
-      {"COM2 -1200", "COM2", -1200},
-      {"COM2 +9600", "COM2", 9600},
-      {"COM2", "COM2", std::nullopt},
-      {"COM2 99999999999", "COM2", INT_MAX},
-      {"COM2 -99999999999", "COM2", INT_MIN},
-      {"COM2 -2147483648", "COM2", INT_MIN},
-      {"ttyUSB012345 2400", "", std::nullopt},
-      {"", "", std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const PortSettings settings = ParsePortSettings(c.text);
-    EXPECT_EQ(settings.portName, c.name);
-    EXPECT_EQ(settings.baudRate, c.rate);
   }
 }
 

@@ -145,16 +145,6 @@ TEST_F(ReceiveWorkerTest, TwoReportsInOneReadAreBothStoredAndMapped) {
   EXPECT_EQ(CountOf(Map(), "point pos="), 2);
 }
 
-TEST_F(ReceiveWorkerTest, BadInputBetweenReportsChangesNothing) {
-  std::string bad = StationReport(3);
-  bad[bad.find('*') + 1] ^= 1;  // checksum off by one bit
-  ASSERT_TRUE(m_worker->Start());
-  ASSERT_TRUE(m_pty.Send("garbage\r\n$GPRMC,12\r\n" + bad + StationReport(4)));
-  ASSERT_TRUE(ReportsReach(1));
-  EXPECT_EQ(m_table.count(), 1);
-  EXPECT_EQ(m_table.slot(0).callsign, "JA1AA004");
-}
-
 TEST_F(ReceiveWorkerTest, StopWhileIdleEndsTheWorkerAndLeavesThePortToTheFrontEnd) {
   ASSERT_TRUE(m_worker->Start());
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -183,19 +173,6 @@ TEST_F(ReceiveWorkerTest, StopBeforeStartNeverReadsButStillClearsTheTable) {
   EXPECT_EQ(m_worker->blocksRead(), 0u);
   EXPECT_EQ(m_pty.SlaveQueued(), static_cast<int>(report.size()));
   EXPECT_EQ(m_table.count(), 0);
-}
-
-TEST_F(ReceiveWorkerTest, TableClearFallsBetweenReports) {
-  ASSERT_TRUE(m_worker->Start());
-  ASSERT_TRUE(m_pty.Send(StationReport(1) + StationReport(2)));
-  ASSERT_TRUE(ReportsReach(2));
-  m_table.Clear();
-  EXPECT_EQ(CountOf(Map(), "point pos="), 2);  // no rewrite on a clear
-  ASSERT_TRUE(m_pty.Send(StationReport(3)));
-  ASSERT_TRUE(ReportsReach(3));
-  const std::string map = Map();
-  EXPECT_EQ(CountOf(map, "point pos="), 1);
-  EXPECT_NE(map.find("oid=\"1\" gid=\"0.4\" str=\"JA1AA003\""), std::string::npos);
 }
 
 // CPU time of the worker's thread, in milliseconds.
