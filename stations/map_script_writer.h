@@ -38,7 +38,13 @@ class MapScriptWriter {
   void CloseIfOpen();
 
  private:
+  // Per platform: puts m_buffer at the path in one step, so that a reader
+  // sees the old file or the new one, never part of one.
+  bool ReplaceFile(const std::string& path);
+  static std::tm LocalTimeNow();
+
   std::FILE* m_mapScriptFile = nullptr;  // open only during a rewrite
+  std::string m_tempPath;                // the new file while it is written
   std::string m_buffer;
 };
 

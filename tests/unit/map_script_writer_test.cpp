@@ -1,0 +1,648 @@
+#include "stations/map_script_writer.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "stations/icon_groups.h"
+#include "stations/station_table.h"
+
+namespace rigplot {
+namespace {
+
+// UTF-8 to code page 932 through the C library: the expected files are
+// written readable and converted, so the writer's byte literals are checked
+// against an independent table.
+std::string ToCp932(std::string_view text) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "iconv has no CP932";
+    return {};
+  }
+  std::string out(text.size() + 8, '\0');
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  char* to = out.data();
+  std::size_t outLeft = out.size();
+  const std::size_t done = iconv(cd, &in, &inLeft, &to, &outLeft);
+  iconv_close(cd);
+  EXPECT_NE(done, static_cast<std::size_t>(-1)) << "cannot convert: " << text;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+std::string ExpectedCatalogueUtf8() {
+  const char* const compass[16] = {"北",   "北北東", "北東", "東北東", "東",   "東南東",
+                                   "南東", "南南東", "南",   "南南西", "南西", "西南西",
+                                   "西",   "西北西", "北西", "北北西"};
+  const char* const letters[5] = {"Ａ", "Ｂ", "Ｃ", "Ｄ", "Ｅ"};
+  std::string text;
+  for (int g = 0; g < 5; ++g) {
+    text += "group gid=\"" + std::to_string(g) + "\" gname=\"移動局" + letters[g] + "\";\r\n";
+    for (int d = 0; d < 16; ++d) {
+      text += "group gid=\"" + std::to_string(g) + "." + std::to_string(d) + "\" gname=\"" +
+              compass[d] + "\" pointstyle=\"mark#" + std::to_string(13900 + 20 * g + d) +
+              "\" iconsize=\"32\";\r\n";
+    }
+  }
+  const char* const fixed[10][2] = {
+      {"レピーター", "92000"}, {"民家", "14040"},      {"店舗", "14050"},   {"ベル", "92010"},
+      {"ドリンク", "92020"},   {"ゴルフ場", "15200"},  {"カモメ", "91000"}, {"魚", "91010"},
+      {"駐車場", "14520"},     {"レストラン", "14102"}};
+  for (int i = 0; i < 10; ++i) {
+    text += "group gid=\"" + std::to_string(5 + i) + "\" gname=\"" + fixed[i][0] +
+            "\" pointstyle=\"mark#" + fixed[i][1] + "\" iconsize=\"32\";\r\n";
+  }
+  return text;
+}
+
+PendingReport Station(const char* callsign, const char* symbol, const char* course,
+                      const char* speed) {
+  PendingReport report;
+  report.utcTime = "093015";
+  report.latitude = "35/39.1234";
+  report.longitude = "139/45.6789";
+  report.speedKnots = speed;
+  report.course = course;
+  report.utcDate = "051225";
+  report.callsign = callsign;
+  report.repeater = "JR1WN A";
+  report.symbol = symbol;
+  report.message = "Hello";
+  std::strcpy(report.receivedAt, "25/12/05 18:30:15");
+  return report;
+}
+
+void Store(StationTable& table, const PendingReport& report) {
+  std::scoped_lock lock(table.mutex());
+  table.StoreReport(report);
+}
+
+std::tm Time(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return t;
+}
+
+std::string Rendered(const StationTable& table, const std::string& path = "/tmp/0.mps",
+                     const std::tm& now = Time(2025, 12, 5, 18, 30, 16)) {
+  std::string out = "left over from before";
+  std::scoped_lock lock(table.mutex());
+  MapScriptWriter::Render(out, path, table, now);
+  return out;
+}
+
+// Line i of a file, without its CR LF; every line must end in CR LF.
+std::vector<std::string> Lines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < file.size()) {
+    const std::size_t end = file.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "last line has no CR LF";
+      break;
+    }
+    lines.push_back(file.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+const char kHeader[] =
+    "mapserver script ver = \"1.0\";\r\n"
+    "theme str=\"D-STAR位置情報 (2025年12月05日 18時30分16秒更新)\";\r\n"
+    "addon url=\"file:///tmp/0.mps\" title=\"D-STARリアルタイム位置情報\" updatable=\"yes\";\r\n";
+
+TEST(MapScriptRender, EmptyTable) {
+  StationTable table;
+  const std::string expected = std::string(kHeader) + ExpectedCatalogueUtf8() +
+                               "message str=\" 0 局受信しました。\";\r\n"
+                               "disp area=\"current\" scale=\"5000000\";\r\n"
+                               "mapserver end;\r\n";
+  const std::string file = Rendered(table);
+  EXPECT_EQ(file, ToCp932(expected));
+  EXPECT_EQ(Lines(file).size(), 101u);
+}
+
+TEST(MapScriptRender, OneStation) {
+  StationTable table;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  const std::string expected =
+      std::string(kHeader) + ExpectedCatalogueUtf8() +
+      "point pos=\"35/39.1234,139/45.6789\" oid=\"1\" gid=\"0.4\" str=\"JA1ABC\" "
+      "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 25/12/05 09:30:15UTC\\n"
+      "移動速度:  18.52\\n移動方向:  90\\nレピータ:   JR1WN A\\nメッセージ:  Hello\\n"
+      "グループ: 000\";\r\n"
+      "message str=\" 1 局受信しました。\";\r\n"
+      "disp area=\"current\" scale=\"5000000\";\r\n"
+      "mapserver end;\r\n";
+  EXPECT_EQ(Rendered(table), ToCp932(expected));
+}
+
+TEST(MapScriptRender, ThreeStationsInOrderOfFirstHearing) {
+  StationTable table;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  PendingReport second = Station("JH2XYZ-7", "9", "400", "100");
+  second.latitude = "-33/51.5000";
+  second.longitude = "-151/12.2500";
+  second.utcDate = "311299";
+  second.utcTime = "235959";
+  second.repeater = "";
+  second.message = "";
+  Store(table, second);
+  Store(table, Station("JR3QQQ", "4", "", ""));
+  Store(table, Station("JA1ABC", "2", "348.7", "12.5"));  // updates slot 0
+  const std::string expected =
+      "mapserver script ver = \"1.0\";\r\n"
+      "theme str=\"D-STAR位置情報 (2000年01月01日 00時00分00秒更新)\";\r\n"
+      "addon url=\"file:///var/tmp/rig plot/0.mps\" title=\"D-STARリアルタイム位置情報\" "
+      "updatable=\"yes\";\r\n" +
+      ExpectedCatalogueUtf8() +
+      "point pos=\"35/39.1234,139/45.6789\" oid=\"1\" gid=\"2.15\" str=\"JA1ABC\" "
+      "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 25/12/05 09:30:15UTC\\n"
+      "移動速度:  23.15\\n移動方向:  348.7\\nレピータ:   JR1WN A\\nメッセージ:  Hello\\n"
+      "グループ: 000\";\r\n"
+      "point pos=\"-33/51.5000,-151/12.2500\" oid=\"2\" gid=\"9\" str=\"JH2XYZ-7\" "
+      "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 99/12/31 23:59:59UTC\\n"
+      "移動速度: 185.20\\n移動方向:  400\\nレピータ:   \\nメッセージ:  \\n"
+      "グループ: 000\";\r\n"
+      "point pos=\"35/39.1234,139/45.6789\" oid=\"3\" gid=\"4.0\" str=\"JR3QQQ\" "
+      "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 25/12/05 09:30:15UTC\\n"
+      "移動速度:   0.00\\n移動方向:  \\nレピータ:   JR1WN A\\nメッセージ:  Hello\\n"
+      "グループ: 000\";\r\n"
+      "message str=\" 3 局受信しました。\";\r\n"
+      "disp area=\"current\" scale=\"5000000\";\r\n"
+      "mapserver end;\r\n";
+  const std::string file = Rendered(table, "/var/tmp/rig plot/0.mps", Time(2000, 1, 1, 0, 0, 0));
+  EXPECT_EQ(file, ToCp932(expected));
+  EXPECT_EQ(Lines(file).size(), 104u);
+}
+
+TEST(MapScriptRender, ThemeLineFromLocalTime) {
+  const struct {
+    std::tm now;
+    const char* line;
+  } rows[] = {
+      {Time(2025, 12, 5, 9, 3, 7),
+       "theme str=\"D-STAR位置情報 (2025年12月05日 09時03分07秒更新)\";"},
+      {Time(2099, 1, 31, 23, 59, 60),
+       "theme str=\"D-STAR位置情報 (2099年01月31日 23時59分60秒更新)\";"},
+      {Time(2100, 2, 1, 0, 0, 0),
+       "theme str=\"D-STAR位置情報 (20100年02月01日 00時00分00秒更新)\";"},
+  };
+  StationTable table;
+  for (const auto& row : rows)
+    EXPECT_EQ(Lines(Rendered(table, "p", row.now))[1], ToCp932(row.line));
+}
+
+// The info text of the only point line, decoded field by field.
+std::string PointLine(const PendingReport& report) {
+  StationTable table;
+  Store(table, report);
+  return Lines(Rendered(table))[98];
+}
+
+std::string SpeedField(const char* knots) {
+  const std::string line = PointLine(Station("JA1ABC", "0", "90", knots));
+  const std::string label = ToCp932("移動速度: ");
+  const std::size_t at = line.find(label);
+  if (at == std::string::npos) return "(no speed)";
+  const std::size_t end = line.find("\\n", at);
+  return line.substr(at + label.size(), end - at - label.size());
+}
+
+TEST(MapScriptRender, SpeedInKilometresPerHour) {
+  const struct {
+    const char* knots;
+    const char* field;
+  } rows[] = {
+      {"0", "  0.00"},   {"10", " 18.52"},    {"12.5", " 23.15"},  {"100", "185.20"},
+      {"", "  0.00"},    {".", "  0.00"},     {"000.0", "  0.00"}, {"1000", "1852.00"},
+      {"5.4", " 10.00"}, {"0.002", "  0.00"}, {"1e40", "   inf"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(SpeedField(row.knots), row.field) << row.knots;
+}
+
+// Every speed the radio can send with one decimal, against printf itself.
+TEST(MapScriptRender, SpeedMatchesPrintfOfTheSinglePrecisionProduct) {
+  StationTable table;
+  std::vector<std::string> texts;
+  for (int tenths = 0; tenths < 100000; tenths += 7) {
+    texts.push_back(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10));
+  }
+  const std::string label = ToCp932("移動速度: ");
+  for (std::size_t first = 0; first < texts.size(); first += StationTable::kSlots) {
+    table.Clear();
+    const std::size_t last = std::min(texts.size(), first + StationTable::kSlots);
+    for (std::size_t i = first; i < last; ++i) {
+      Store(table, Station(("S" + std::to_string(i)).c_str(), "0", "0", texts[i].c_str()));
+    }
+    const std::vector<std::string> lines = Lines(Rendered(table));
+    for (std::size_t i = first; i < last; ++i) {
+      const float kmh = std::strtof(texts[i].c_str(), nullptr) * 1.852f;
+      char expected[32];
+      std::snprintf(expected, sizeof expected, "%6.2f", kmh);
+      const std::string& line = lines[98 + i - first];
+      const std::size_t at = line.find(label) + label.size();
+      ASSERT_EQ(line.substr(at, line.find("\\n", at) - at), expected) << texts[i];
+    }
+  }
+}
+
+TEST(MapScriptRender, DateAndTimeCharacters) {
+  const struct {
+    const char* utcDate;
+    const char* utcTime;
+    const char* shown;
+  } rows[] = {
+      {"251205", "093015", "05/12/25 09:30:15"},
+      {"2512051", "0930159", "05/12/25 09:30:15"},  // only the first six count
+      {"2512", "0930", "--/12/25 09:30:--"},
+      {"", "", "--/--/-- --:--:--"},
+      {"2", "09301", "--/--/2- 09:30:1-"},
+  };
+  for (const auto& row : rows) {
+    PendingReport report = Station("JA1ABC", "0", "90", "10");
+    report.utcDate = row.utcDate;
+    report.utcTime = row.utcTime;
+    const std::string line = PointLine(report);
+    EXPECT_NE(line.find(ToCp932("データ日時: ") + row.shown + "UTC\\n"), std::string::npos)
+        << row.utcDate << " " << row.utcTime << ": " << line;
+  }
+}
+
+// A radio text must not be able to end a quoted value, break a line or
+// escape the quote that closes its value; ordinary texts pass unchanged.
+TEST(MapScriptRender, RadioTextsCannotBreakTheScript) {
+  const struct {
+    std::string text;
+    std::string written;
+  } rows[] = {
+      {"Hello 73!", "Hello 73!"},
+      {"a\"b\"", "a'b'"},
+      {"a\r\nb", "a  b"},
+      {"a\tb\x7f", "a b "},
+      {std::string("a\0b", 3), "a b"},
+      {"ab\\", "ab/"},
+      {"a\\b", "a\\b"},
+      {"\\\\", "\\/"},
+      {"ab\x81", "ab"},
+      {"ab\xe0", "ab"},
+      {"ab\xfc", "ab"},
+      {"\x83\x5c", "\x83\x5c"},      // ソ: its trail byte is 0x5C
+      {"\x83\x5c\\", "\x83\x5c/"},   // ソ and a backslash
+      {"\x83\x5c\x83", "\x83\x5c"},  // ソ and half a character
+      {"\x81\x81\x81", "\x81\x81"},  // a pair, then a lone lead byte
+      {"\x81\x81\\", "\x81\x81/"},
+      {"\x81\"x", "\x81'x"},  // a quote is never a trail byte
+      {"\x81\x1f", "\x81 "},
+      {"\xb1\xdf", "\xb1\xdf"},  // half-width kana are single bytes
+      {"\xa0\\", "\xa0/"},
+      {"\xdf\x81", "\xdf"},
+      {"\x88\xda\x93\xae", "\x88\xda\x93\xae"},  // 移動
+  };
+  using Field = void (*)(PendingReport&, const std::string&);
+  const struct {
+    const char* name;
+    Field set;
+  } fields[] = {
+      {"latitude", [](PendingReport& r, const std::string& t) { r.latitude = t; }},
+      {"longitude", [](PendingReport& r, const std::string& t) { r.longitude = t; }},
+      {"symbol", [](PendingReport& r, const std::string& t) { r.symbol = t; }},
+      {"callsign", [](PendingReport& r, const std::string& t) { r.callsign = t; }},
+      {"receivedAt",
+       [](PendingReport& r, const std::string& t) {
+         std::memset(r.receivedAt, 0, sizeof r.receivedAt);
+         std::memcpy(r.receivedAt, t.data(), std::min(t.size(), sizeof r.receivedAt - 1));
+       }},
+      {"course", [](PendingReport& r, const std::string& t) { r.course = t; }},
+      {"repeater", [](PendingReport& r, const std::string& t) { r.repeater = t; }},
+      {"message", [](PendingReport& r, const std::string& t) { r.message = t; }},
+  };
+  for (const auto& field : fields) {
+    for (const auto& row : rows) {
+      if (field.name == std::string("receivedAt") && row.text.find('\0') != std::string::npos) {
+        continue;  // a zero byte ends that buffer by definition
+      }
+      PendingReport report = Station("JA1ABC", "5", "90", "10");
+      field.set(report, row.text);
+      PendingReport shown = Station("JA1ABC", "5", "90", "10");
+      field.set(shown, "@@");
+      std::string expected = PointLine(shown);
+      expected.replace(expected.find("@@"), 2, row.written);
+      EXPECT_EQ(PointLine(report), expected) << field.name << " \"" << row.text << '"';
+    }
+  }
+}
+
+TEST(MapScriptRender, UntrustedDateAndTimeCharacters) {
+  PendingReport report = Station("JA1ABC", "0", "90", "10");
+  report.utcDate =
+      "\"\\\x81\x01"
+      "ab";
+  report.utcTime =
+      "\x7f\"\\\\\xfc"
+      "9";
+  EXPECT_NE(PointLine(report).find(ToCp932("データ日時: ") + "ab/ /'/ " + " ':/" + "/:9UTC\\n"),
+            std::string::npos);
+}
+
+TEST(MapScriptRender, TableIsNotChanged) {
+  StationTable table;
+  PendingReport report = Station("JA1\"X\\", "0", "", "");
+  report.message = "bye\x81";
+  Store(table, report);
+  Rendered(table);
+  EXPECT_EQ(table.slot(0).callsign, "JA1\"X\\");
+  EXPECT_EQ(table.slot(0).message, "bye\x81");
+  EXPECT_EQ(table.slot(0).course, "");
+}
+
+class ScratchDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/rigplot-map-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    m_dir = name;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(m_dir.c_str())) {
+      while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+          names.push_back(entry->d_name);
+        }
+      }
+      closedir(dir);
+    }
+    return names;
+  }
+  static std::optional<std::string> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+      while (readdir(dir) != nullptr) ++count;
+      closedir(dir);
+    }
+    return count;
+  }
+  std::string m_dir;
+};
+
+using MapScriptWrite = ScratchDir;
+
+TEST_F(MapScriptWrite, WritesTheRenderedFileWithTheTimeOfTheRewrite) {
+  StationTable table;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  const std::string path = m_dir + "/0.mps";
+  MapScriptWriter writer;
+  const mode_t oldMask = umask(077);
+  const std::time_t before = std::time(nullptr);
+  const bool written = writer.Write(path, table);
+  const std::time_t after = std::time(nullptr);
+  umask(oldMask);
+  ASSERT_TRUE(written);
+
+  const std::optional<std::string> file = ReadFile(path);
+  ASSERT_TRUE(file);
+  std::vector<std::string> lines = Lines(*file);
+  ASSERT_EQ(lines.size(), 102u);
+  // Every line but the theme line is the table's rendering.
+  bool timeMatches = false;
+  for (std::time_t t = before; t <= after; ++t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    std::string expected;
+    {
+      std::scoped_lock lock(table.mutex());
+      MapScriptWriter::Render(expected, path, table, local);
+    }
+    timeMatches = timeMatches || expected == *file;
+  }
+  EXPECT_TRUE(timeMatches) << lines[1];
+  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(MapScriptWrite, EachRewriteReplacesTheWholeFile) {
+  StationTable table;
+  const std::string path = m_dir + "/0.mps";
+  MapScriptWriter writer;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  Store(table, Station("JH2XYZ", "0", "90", "10"));
+  ASSERT_TRUE(writer.Write(path, table));
+  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
+  table.Clear();
+  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);  // a clear alone writes nothing
+  Store(table, Station("JR3QQQ", "0", "90", "10"));
+  ASSERT_TRUE(writer.Write(path, table));
+  const std::string file = *ReadFile(path);
+  EXPECT_EQ(Lines(file).size(), 102u);
+  EXPECT_NE(file.find("str=\"JR3QQQ\""), std::string::npos);
+  EXPECT_EQ(file.find("JA1ABC"), std::string::npos);
+}
+
+TEST_F(MapScriptWrite, FailuresLeaveTheOldFileAndNothingOpen) {
+  StationTable table;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  const std::string regular = m_dir + "/plain";
+  std::ofstream(regular) << "not a directory";
+  mkdir((m_dir + "/0.mps").c_str(), 0755);  // a directory where the file should be
+  const int descriptors = OpenDescriptors();
+  MapScriptWriter writer;
+  for (const std::string& path : {regular + "/0.mps", m_dir + "/missing/0.mps", m_dir + "/0.mps"}) {
+    EXPECT_FALSE(writer.Write(path, table)) << path;
+    writer.CloseIfOpen();
+    EXPECT_EQ(OpenDescriptors(), descriptors) << path;
+  }
+  rmdir((m_dir + "/0.mps").c_str());
+  EXPECT_EQ(Entries(), std::vector<std::string>{"plain"});
+}
+
+// In a shared temporary directory another user may plant a link at the path:
+// the link is replaced, the file it points to is not written.
+TEST_F(MapScriptWrite, ReplacesALinkWithoutFollowingIt) {
+  StationTable table;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  const std::string victim = m_dir + "/victim";
+  std::ofstream(victim) << "keep me";
+  const std::string path = m_dir + "/0.mps";
+  ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+  MapScriptWriter writer;
+  ASSERT_TRUE(writer.Write(path, table));
+  EXPECT_EQ(*ReadFile(victim), "keep me");
+  struct stat info {};
+  ASSERT_EQ(lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(Lines(*ReadFile(path)).size(), 102u);
+}
+
+// A write that fails halfway (a full disk, here a file-size limit that binds
+// root too) keeps the old file whole, and the next report writes again.
+TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
+  StationTable table;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  const std::string path = m_dir + "/0.mps";
+  MapScriptWriter writer;
+  ASSERT_TRUE(writer.Write(path, table));
+  const std::string old = *ReadFile(path);
+
+  Store(table, Station("JH2XYZ", "0", "90", "10"));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  const int descriptors = OpenDescriptors();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = writer.Write(path, table);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(*ReadFile(path), old);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  EXPECT_EQ(table.count(), 2);
+
+  ASSERT_TRUE(writer.Write(path, table));
+  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
+}
+
+// The viewer may read at any moment: it must always see one whole file.
+TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
+  StationTable table;
+  const std::string path = m_dir + "/0.mps";
+  MapScriptWriter writer;
+  Store(table, Station("JA1ABC", "0", "90", "10"));
+  ASSERT_TRUE(writer.Write(path, table));
+
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::atomic<bool> failed{false};
+  std::string firstBad;  // read only after the join
+  std::thread reader([&] {
+    const std::string end = "mapserver end;\r\n";
+    const std::string message = "message str=\" ";
+    while (!done.load()) {
+      const std::optional<std::string> file = ReadFile(path);
+      if (!file) {
+        firstBad = "(missing)";
+        failed = true;
+        return;
+      }
+      std::size_t lineEnds = 0;
+      for (std::size_t at = file->find("\r\n"); at != std::string::npos;
+           at = file->find("\r\n", at + 2)) {
+        ++lineEnds;
+      }
+      const std::size_t at = file->rfind(message);
+      const int count =
+          at == std::string::npos ? -1 : std::atoi(file->c_str() + at + message.size());
+      const bool whole = count >= 1 && lineEnds == 101u + count && file->size() > end.size() &&
+                         file->compare(file->size() - end.size(), end.size(), end) == 0;
+      if (!whole) {
+        firstBad = *file;
+        failed = true;
+        return;
+      }
+      ++reads;
+    }
+  });
+  for (int i = 0; i < 3000 && !failed.load(); ++i) {
+    // The count swings between 1 and 100 stations, so a mix of two files shows.
+    if (i % 2 == 0) {
+      for (int s = 0; s < 99; ++s)
+        Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
+    } else {
+      table.Clear();  // takes the lock itself
+      Store(table, Station("JA1ABC", "0", "90", "10"));
+    }
+    std::scoped_lock lock(table.mutex());
+    ASSERT_TRUE(writer.Write(path, table));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(firstBad, "");
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+}
+
+class EnvironmentGuard {
+ public:
+  explicit EnvironmentGuard(const char* name) : m_name(name) {
+    if (const char* value = std::getenv(name)) m_saved = value;
+  }
+  ~EnvironmentGuard() {
+    if (m_saved) {
+      setenv(m_name, m_saved->c_str(), 1);
+    } else {
+      unsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_saved;
+};
+
+TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {
+  EnvironmentGuard temp("TEMP");
+  EnvironmentGuard tmpdir("TMPDIR");
+  const struct {
+    const char* temp;  // nullptr: unset
+    const char* tmpdir;
+    const char* path;
+  } rows[] = {
+      {"/home/op/tmp", "/var/tmp", "/home/op/tmp/0.mps"},
+      {"/home/op/tmp", nullptr, "/home/op/tmp/0.mps"},
+      {"", "/var/tmp", "/var/tmp/0.mps"},
+      {nullptr, "/var/tmp", "/var/tmp/0.mps"},
+      {nullptr, "", "/tmp/0.mps"},
+      {"", "", "/tmp/0.mps"},
+      {nullptr, nullptr, "/tmp/0.mps"},
+      {"/tmp/", nullptr, "/tmp//0.mps"},
+  };
+  for (const auto& row : rows) {
+    row.temp ? setenv("TEMP", row.temp, 1) : unsetenv("TEMP");
+    row.tmpdir ? setenv("TMPDIR", row.tmpdir, 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(MapScriptPath(), row.path)
+        << (row.temp ? row.temp : "(unset)") << " " << (row.tmpdir ? row.tmpdir : "(unset)");
+  }
+}
+
+}  // namespace
+}  // namespace rigplot
