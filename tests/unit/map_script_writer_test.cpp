@@ -49,29 +49,16 @@ std::string ToCp932(std::string_view text) {
   return out;
 }
 
-std::string ExpectedCatalogueUtf8() {
-  const char* const compass[16] = {"北",   "北北東", "北東", "東北東", "東",   "東南東",
-                                   "南東", "南南東", "南",   "南南西", "南西", "西南西",
-                                   "西",   "西北西", "北西", "北北西"};
-  const char* const letters[5] = {"Ａ", "Ｂ", "Ｃ", "Ｄ", "Ｅ"};
-  std::string text;
-  for (int g = 0; g < 5; ++g) {
-    text += "group gid=\"" + std::to_string(g) + "\" gname=\"移動局" + letters[g] + "\";\r\n";
-    for (int d = 0; d < 16; ++d) {
-      text += "group gid=\"" + std::to_string(g) + "." + std::to_string(d) + "\" gname=\"" +
-              compass[d] + "\" pointstyle=\"mark#" + std::to_string(13900 + 20 * g + d) +
-              "\" iconsize=\"32\";\r\n";
-    }
-  }
-  const char* const fixed[10][2] = {
-      {"レピーター", "92000"}, {"民家", "14040"},      {"店舗", "14050"},   {"ベル", "92010"},
-      {"ドリンク", "92020"},   {"ゴルフ場", "15200"},  {"カモメ", "91000"}, {"魚", "91010"},
-      {"駐車場", "14520"},     {"レストラン", "14102"}};
-  for (int i = 0; i < 10; ++i) {
-    text += "group gid=\"" + std::to_string(5 + i) + "\" gname=\"" + fixed[i][0] +
-            "\" pointstyle=\"mark#" + fixed[i][1] + "\" iconsize=\"32\";\r\n";
-  }
-  return text;
+// The group lines, proven against the readable catalogue in their own test.
+std::string CatalogueBytes() {
+  std::string lines;
+  for (int i = 0; i < kIconGroupCount; ++i) lines += GroupLine(IconGroups()[i]) + "\r\n";
+  return lines;
+}
+
+// A whole expected file: readable text around the group lines.
+std::string ExpectedFile(const std::string& head, const std::string& tail) {
+  return ToCp932(head) + CatalogueBytes() + ToCp932(tail);
 }
 
 PendingReport Station(const char* callsign, const char* symbol, const char* course,
@@ -138,12 +125,12 @@ const char kHeader[] =
 
 TEST(MapScriptRender, EmptyTable) {
   StationTable table;
-  const std::string expected = std::string(kHeader) + ExpectedCatalogueUtf8() +
-                               "message str=\" 0 局受信しました。\";\r\n"
-                               "disp area=\"current\" scale=\"5000000\";\r\n"
-                               "mapserver end;\r\n";
+  const std::string expected = ExpectedFile(kHeader,
+                                            "message str=\" 0 局受信しました。\";\r\n"
+                                            "disp area=\"current\" scale=\"5000000\";\r\n"
+                                            "mapserver end;\r\n");
   const std::string file = Rendered(table);
-  EXPECT_EQ(file, ToCp932(expected));
+  EXPECT_EQ(file, expected);
   EXPECT_EQ(Lines(file).size(), 101u);
 }
 
@@ -151,15 +138,15 @@ TEST(MapScriptRender, OneStation) {
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
   const std::string expected =
-      std::string(kHeader) + ExpectedCatalogueUtf8() +
-      "point pos=\"35/39.1234,139/45.6789\" oid=\"1\" gid=\"0.4\" str=\"JA1ABC\" "
-      "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 25/12/05 09:30:15UTC\\n"
-      "移動速度:  18.52\\n移動方向:  90\\nレピータ:   JR1WN A\\nメッセージ:  Hello\\n"
-      "グループ: 000\";\r\n"
-      "message str=\" 1 局受信しました。\";\r\n"
-      "disp area=\"current\" scale=\"5000000\";\r\n"
-      "mapserver end;\r\n";
-  EXPECT_EQ(Rendered(table), ToCp932(expected));
+      ExpectedFile(kHeader,
+                   "point pos=\"35/39.1234,139/45.6789\" oid=\"1\" gid=\"0.4\" str=\"JA1ABC\" "
+                   "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 25/12/05 09:30:15UTC\\n"
+                   "移動速度:  18.52\\n移動方向:  90\\nレピータ:   JR1WN A\\nメッセージ:  Hello\\n"
+                   "グループ: 000\";\r\n"
+                   "message str=\" 1 局受信しました。\";\r\n"
+                   "disp area=\"current\" scale=\"5000000\";\r\n"
+                   "mapserver end;\r\n");
+  EXPECT_EQ(Rendered(table), expected);
 }
 
 TEST(MapScriptRender, ThreeStationsInOrderOfFirstHearing) {
@@ -175,12 +162,11 @@ TEST(MapScriptRender, ThreeStationsInOrderOfFirstHearing) {
   Store(table, second);
   Store(table, Station("JR3QQQ", "4", "", ""));
   Store(table, Station("JA1ABC", "2", "348.7", "12.5"));  // updates slot 0
-  const std::string expected =
+  const std::string expected = ExpectedFile(
       "mapserver script ver = \"1.0\";\r\n"
       "theme str=\"D-STAR位置情報 (2000年01月01日 00時00分00秒更新)\";\r\n"
       "addon url=\"file:///var/tmp/rig plot/0.mps\" title=\"D-STARリアルタイム位置情報\" "
-      "updatable=\"yes\";\r\n" +
-      ExpectedCatalogueUtf8() +
+      "updatable=\"yes\";\r\n",
       "point pos=\"35/39.1234,139/45.6789\" oid=\"1\" gid=\"2.15\" str=\"JA1ABC\" "
       "info=\"受信日時:  25/12/05 18:30:15JST\\nデータ日時: 25/12/05 09:30:15UTC\\n"
       "移動速度:  23.15\\n移動方向:  348.7\\nレピータ:   JR1WN A\\nメッセージ:  Hello\\n"
@@ -195,9 +181,9 @@ TEST(MapScriptRender, ThreeStationsInOrderOfFirstHearing) {
       "グループ: 000\";\r\n"
       "message str=\" 3 局受信しました。\";\r\n"
       "disp area=\"current\" scale=\"5000000\";\r\n"
-      "mapserver end;\r\n";
+      "mapserver end;\r\n");
   const std::string file = Rendered(table, "/var/tmp/rig plot/0.mps", Time(2000, 1, 1, 0, 0, 0));
-  EXPECT_EQ(file, ToCp932(expected));
+  EXPECT_EQ(file, expected);
   EXPECT_EQ(Lines(file).size(), 104u);
 }
 
