@@ -84,17 +84,15 @@ std::optional<SimLink> SimLink::OpenPseudoTerminal(std::string* error) {
     return std::nullopt;
   }
   const int flags = fcntl(master, F_GETFL);
-  const int slave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  // Raw from the start: a cooked slave would echo every byte back to us and
-  // turn CR into LF for a receiver that does not set its own mode.
-  if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 || slave < 0 ||
-      !MakeRaw(slave, B9600)) {
+  // The master's terminal settings are the slave's. Raw from the start: the
+  // slave processes bytes as they arrive, even before a receiver opens it,
+  // and cooked it would echo them back and turn every CR into LF.
+  if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 || !MakeRaw(master, B9600)) {
     *error = OsError(name);
-    if (slave >= 0) close(slave);
     close(master);
     return std::nullopt;
   }
-  return SimLink(master, slave, name);
+  return SimLink(master, true, name);
 }
 
 std::optional<SimLink> SimLink::OpenDevice(const std::string& path, int baud, std::string* error) {
@@ -113,18 +111,18 @@ std::optional<SimLink> SimLink::OpenDevice(const std::string& path, int baud, st
     close(fd);
     return std::nullopt;
   }
-  return SimLink(fd, -1, path);
+  return SimLink(fd, false, path);
 }
 
-SimLink::SimLink(int fd, int slaveFd, std::string devicePath)
+SimLink::SimLink(int fd, bool pseudoTerminal, std::string devicePath)
     : m_fd(fd),
-      m_slaveFd(slaveFd),
+      m_pseudoTerminal(pseudoTerminal),
       m_devicePath(std::move(devicePath)),
       m_portName(PortNameOf(m_devicePath)) {}
 
 SimLink::SimLink(SimLink&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
-      m_slaveFd(std::exchange(other.m_slaveFd, -1)),
+      m_pseudoTerminal(other.m_pseudoTerminal),
       m_devicePath(std::move(other.m_devicePath)),
       m_portName(std::move(other.m_portName)),
       m_bytesPerSecond(other.m_bytesPerSecond),
@@ -137,7 +135,7 @@ SimLink& SimLink::operator=(SimLink&& other) noexcept {
   if (this != &other) {
     Close();
     m_fd = std::exchange(other.m_fd, -1);
-    m_slaveFd = std::exchange(other.m_slaveFd, -1);
+    m_pseudoTerminal = other.m_pseudoTerminal;
     m_devicePath = std::move(other.m_devicePath);
     m_portName = std::move(other.m_portName);
     m_bytesPerSecond = other.m_bytesPerSecond;
@@ -154,9 +152,7 @@ SimLink::~SimLink() {
 }
 
 void SimLink::Close() {
-  if (m_slaveFd >= 0) close(m_slaveFd);
   if (m_fd >= 0) close(m_fd);
-  m_slaveFd = -1;
   m_fd = -1;
 }
 
@@ -168,6 +164,12 @@ void SimLink::SetBaud(int baud) {
 bool SimLink::Fail(const char* what) {
   if (m_error.empty()) m_error = OsError(what);
   return false;
+}
+
+void SimLink::Sleep(Clock::duration timeout) {
+  const auto ms =
+      std::chrono::ceil<std::chrono::milliseconds>(std::max(timeout, Clock::duration{}));
+  poll(nullptr, 0, static_cast<int>(ms.count()));  // a signal cuts it short
 }
 
 bool SimLink::TakeInput() {
@@ -187,11 +189,17 @@ bool SimLink::TakeInput() {
     }
     if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return true;
     if (errno == EINTR) continue;
+    if (errno == EIO && m_pseudoTerminal) {
+      // Nobody has the slave open. The next receiver knows nothing of an
+      // XOFF sent by the last one.
+      m_held = false;
+      return true;
+    }
     return Fail("read");
   }
 }
 
-bool SimLink::WaitLine(Clock::duration timeout, bool wantWrite, bool* writable) {
+bool SimLink::WaitLine(Clock::duration timeout, bool wantWrite) {
   if (m_fd < 0) {
     errno = EBADF;
     return Fail("line");
@@ -199,23 +207,25 @@ bool SimLink::WaitLine(Clock::duration timeout, bool wantWrite, bool* writable) 
   const auto ms =
       std::chrono::ceil<std::chrono::milliseconds>(std::max(timeout, Clock::duration{}));
   pollfd p{m_fd, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
+  const Clock::time_point start = Clock::now();
   const int n = poll(&p, 1, static_cast<int>(ms.count()));
-  if (writable != nullptr) *writable = false;
   if (n < 0) return errno == EINTR ? true : Fail("poll");
   if (n == 0) return true;
   if (p.revents & POLLNVAL) {
     errno = EBADF;
     return Fail("poll");
   }
-  // A hang-up or error shows up as a failed read.
   if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
-    if (!TakeInput()) return false;
-    if ((p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN)) {
-      errno = EIO;
-      return Fail("line hung up");
-    }
+    if (!TakeInput()) return false;  // a device's hang-up fails here
   }
-  if (writable != nullptr) *writable = (p.revents & POLLOUT) != 0;
+  if ((p.revents & POLLHUP) && m_pseudoTerminal) {
+    // No receiver: the hang-up is reported at once on every poll until one
+    // opens the line, so sleep out the wait instead.
+    if (!(wantWrite && (p.revents & POLLOUT))) Sleep(timeout - (Clock::now() - start));
+  } else if ((p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN)) {
+    errno = EIO;
+    return Fail("line hung up");
+  }
   return true;
 }
 
@@ -229,12 +239,12 @@ bool SimLink::Send(std::string_view bytes, const std::atomic<bool>& stop) {
     if (stop.load()) return false;
     if (!TakeInput()) return false;
     if (m_held) {
-      if (!WaitLine(kWaitSlice, false, nullptr)) return false;
+      if (!WaitLine(kWaitSlice, false)) return false;
       continue;
     }
     const Clock::time_point now = Clock::now();
     if (paced && now < m_nextSlot) {
-      if (!WaitLine(std::min<Clock::duration>(m_nextSlot - now, kWaitSlice), false, nullptr)) {
+      if (!WaitLine(std::min<Clock::duration>(m_nextSlot - now, kWaitSlice), false)) {
         return false;
       }
       continue;
@@ -254,8 +264,7 @@ bool SimLink::Send(std::string_view bytes, const std::atomic<bool>& stop) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Fail("write");
     // The receiver's buffer is full: wait until it reads.
-    bool writable = false;
-    if (!WaitLine(kWaitSlice, true, &writable)) return false;
+    if (!WaitLine(kWaitSlice, true)) return false;
   }
   return true;
 }
@@ -267,7 +276,7 @@ bool SimLink::Pause(double seconds, const std::atomic<bool>& stop) {
     if (stop.load()) return false;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return true;
-    if (!WaitLine(std::min<Clock::duration>(deadline - now, kWaitSlice), false, nullptr)) {
+    if (!WaitLine(std::min<Clock::duration>(deadline - now, kWaitSlice), false)) {
       return false;
     }
   }
@@ -275,9 +284,23 @@ bool SimLink::Pause(double seconds, const std::atomic<bool>& stop) {
 
 int SimLink::Unsent() {
   int n = 0;
-  // The slave's input queue is what the receiver has yet to read; for a
-  // device it is the driver's output queue.
-  const int rc = m_slaveFd >= 0 ? ioctl(m_slaveFd, FIONREAD, &n) : ioctl(m_fd, TIOCOUTQ, &n);
+  if (!m_pseudoTerminal) {
+    // A device: the driver's output queue.
+    if (ioctl(m_fd, TIOCOUTQ, &n) != 0) {
+      Fail("ioctl");
+      return -1;
+    }
+    return n;
+  }
+  // A pseudo-terminal: the slave's input queue, seen through a look of our own.
+  const int slave = open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) {
+    if (errno == EBUSY) return 0;  // held exclusively: its queue is out of sight
+    Fail(m_devicePath.c_str());
+    return -1;
+  }
+  const int rc = ioctl(slave, FIONREAD, &n);
+  close(slave);
   if (rc != 0) {
     Fail("ioctl");
     return -1;
@@ -302,7 +325,7 @@ bool SimLink::WaitDrained(const std::atomic<bool>& stop,
       noticed = true;
       stillWaiting(unsent);
     }
-    if (!WaitLine(std::chrono::milliseconds(50), false, nullptr)) return false;
+    if (!WaitLine(std::chrono::milliseconds(50), false)) return false;
   }
 }
 

@@ -3,9 +3,11 @@
 //
 // Sends paced like a UART at the chosen baud rate (10 bits a byte) and holds
 // back while the receiver has sent XOFF (0x13), until XON (0x11).
-// Owns: the master (or device) descriptor and, for a pseudo-terminal, one
-// descriptor of its slave side, kept open so that the line does not hang up
-// between receivers and so that what is still unread can be counted.
+// A pseudo-terminal's receiver may come and go: while none has the line open,
+// bytes wait in the line's buffer for the next one, and a stale XOFF is
+// dropped. The slave side is never held open here, so that a receiver's
+// exclusive mode (TIOCEXCL) ends when it closes and it can open again.
+// Owns: the master (or device) descriptor.
 // Invariants: move-only; closed exactly once.
 // Thread: one owner. The stop flag may be set from a signal handler or
 // another thread; every wait notices it within 200 ms.
@@ -48,8 +50,9 @@ class SimLink {
   bool Pause(double seconds, const std::atomic<bool>& stop);
 
   // Waits until the receiver has taken every byte sent; calls `stillWaiting`
-  // (when given) once if that takes more than two seconds. False when
-  // stopped or the line failed.
+  // (when given) once if that takes more than two seconds. A receiver that
+  // holds a pseudo-terminal exclusively hides its queue: it counts as having
+  // read everything. False when stopped or the line failed.
   bool WaitDrained(const std::atomic<bool>& stop,
                    const std::function<void(int unread)>& stillWaiting = {});
 
@@ -60,17 +63,18 @@ class SimLink {
  private:
   using Clock = std::chrono::steady_clock;
 
-  SimLink(int fd, int slaveFd, std::string devicePath);
+  SimLink(int fd, bool pseudoTerminal, std::string devicePath);
   void Close();
   // Waits up to `timeout` for input (always) and room to write (when asked);
   // takes in XON/XOFF. False when the line failed.
-  bool WaitLine(Clock::duration timeout, bool wantWrite, bool* writable);
+  bool WaitLine(Clock::duration timeout, bool wantWrite);
   bool TakeInput();
   int Unsent();  // bytes sent but not yet taken by the receiver; -1 on failure
+  void Sleep(Clock::duration timeout);
   bool Fail(const char* what);
 
   int m_fd = -1;
-  int m_slaveFd = -1;  // pseudo-terminal only
+  bool m_pseudoTerminal = false;
   std::string m_devicePath;
   std::string m_portName;
   double m_bytesPerSecond = 0;

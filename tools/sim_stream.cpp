@@ -79,7 +79,8 @@ std::string ReceivedMessage(std::string_view sent) {
   return kept;
 }
 
-// Splits a callsign line into its line and the bytes that form the message.
+// The bytes after the symbol: a blank sets the message apart from a two-digit
+// symbol, which has already filled both symbol bytes.
 std::string MessagePart(std::string_view symbol, std::string_view message) {
   if (symbol.size() == 2 && symbol != "  " && !message.empty()) return " " + std::string(message);
   return std::string(message);
@@ -207,9 +208,10 @@ void SimStream::Move(Station& s, double now) {
     const double hours = std::clamp(now - s.lastReport, 0.0, 3600.0) / 3600.0;
     const double nauticalMiles = s.speedKnots * hours;
     const double course = Radians(s.courseDeg);
-    s.latitude += nauticalMiles * std::cos(course) / 60.0;
-    s.latitude = std::clamp(s.latitude, -89.0, 89.0);
-    s.longitude += nauticalMiles * std::sin(course) / (60.0 * std::cos(Radians(s.latitude)));
+    const double eastDegrees =
+        nauticalMiles * std::sin(course) / (60.0 * std::cos(Radians(s.latitude)));
+    s.latitude = std::clamp(s.latitude + nauticalMiles * std::cos(course) / 60.0, -89.0, 89.0);
+    s.longitude += eastDegrees;
     if (s.longitude > 180.0) s.longitude -= 360.0;
     if (s.longitude < -180.0) s.longitude += 360.0;
   }
@@ -286,7 +288,7 @@ std::string SimStream::JunkBytes() {
 
 SimReport SimStream::AppendNext(std::string& out) {
   const double now = m_clock;
-  m_clock += Uniform(1.0, 4.0);
+  m_clock += 1 + Below(4);  // whole seconds, as the sentence carries them
   return AppendNextAt(out, now);
 }
 
