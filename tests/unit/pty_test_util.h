@@ -89,12 +89,12 @@ class Pty {
   std::string m_path;
 };
 
-// A fresh directory under /tmp, removed with everything in it.
+// A fresh directory under `parent`, removed with everything in it.
 class TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/rigplot-test-XXXXXX";
-    if (::mkdtemp(pattern) != nullptr) m_path = pattern;
+  explicit TempDir(const std::string& parent = "/tmp") {
+    std::string pattern = parent + "/rigplot-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
