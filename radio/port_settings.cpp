@@ -1,9 +1,5 @@
 #include "radio/port_settings.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 
 namespace rigplot {
@@ -76,38 +72,12 @@ int WhitelistedBaudRate(std::optional<int> baudRate) {
   }
 }
 
-std::string DevicePathFor(std::string_view portName) {
-  if (portName.empty()) return {};  // opens nothing: the port message follows
-  // "COMn" in any case, n a decimal number from 1 without leading zeros, is
-  // the n-th serial port, which Linux counts from ttyS0.
-  if (portName.size() > 3 && (portName[0] | 0x20) == 'c' && (portName[1] | 0x20) == 'o' &&
-      (portName[2] | 0x20) == 'm' && portName[3] >= '1' && portName[3] <= '9') {
-    std::string_view digits = portName.substr(3);
-    bool allDigits = digits.size() <= 9;
-    unsigned long number = 0;
-    for (char c : digits) {
-      if (!IsDigit(c)) allDigits = false;
-      number = number * 10 + static_cast<unsigned long>(c - '0');
-    }
-    if (allDigits) return "/dev/ttyS" + std::to_string(number - 1);
-  }
-  return "/dev/" + std::string(portName);
-}
-
 bool LoadPortSettings(PortConfig& config, const char* fileName) {
   config = PortConfig{};
-  // Non-blocking, so a FIFO in its place cannot hang start-up.
-  const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
   char window[kWindowBytes];
-  ssize_t got;
-  do {
-    got = ::read(fd, window, sizeof window);
-  } while (got < 0 && errno == EINTR);
-  ::close(fd);
-  // A failed read (a directory, say) leaves an empty text and so no name.
-  const std::string_view text(window, got > 0 ? static_cast<std::size_t>(got) : 0);
-  const PortSettings settings = ParsePortSettings(text);
+  std::size_t got = 0;
+  if (!ReadSettingsFile(fileName, window, sizeof window, got)) return false;
+  const PortSettings settings = ParsePortSettings(std::string_view(window, got));
   config.portPath = DevicePathFor(settings.portName);
   config.baudRate = WhitelistedBaudRate(settings.baudRate);
   return true;

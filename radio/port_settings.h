@@ -5,6 +5,7 @@
 // Thread: the front end, once at start-up, before the worker exists.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,8 +30,13 @@ struct PortConfig {
 PortSettings ParsePortSettings(std::string_view text);
 int WhitelistedBaudRate(std::optional<int> baudRate);
 
-// The platform's device path for a port name (POSIX: COMn -> /dev/ttyS(n-1)).
+// The platform's device path for a port name (POSIX: COMn -> /dev/ttyS(n-1);
+// Windows: \\.\COMn). Per platform, in port_settings_<os>.cpp.
 std::string DevicePathFor(std::string_view portName);
+
+// Per platform: the first bytes of the file, at most `size`, into `buffer`;
+// `got` is how many (0 when the read fails). False when it cannot be opened.
+bool ReadSettingsFile(const char* fileName, char* buffer, std::size_t size, std::size_t& got);
 
 // Reads the settings file into `config`. False when the file cannot be opened.
 bool LoadPortSettings(PortConfig& config, const char* fileName = kSettingsFileName);
