@@ -44,6 +44,9 @@ std::optional<int> ScanInt(std::string_view text, std::size_t at) {
 
 PortSettings ParsePortSettings(std::string_view text) {
   PortSettings settings;
+  // The text ends at a NUL, as a C string does for scanf; past it a name
+  // would carry the NUL into the device path, which the OS cuts short there.
+  text = text.substr(0, text.find('\0'));
   std::size_t at = 0;
   SkipSpace(text, at);
   const std::size_t nameStart = at;

@@ -57,6 +57,9 @@ TEST(PortSettings, FileCases) {
       {"only whitespace: no name", " \r\n\t ", "", 9600},
       {"name of 11 bytes", "ttyACM12345 2400", "/dev/ttyACM12345", 2400},
       {"name over 11 bytes refused", "ttyUSB012345 2400", "", 9600},
+      {"a NUL ends the text", std::string("COM1\0junk 4800", 14), "/dev/ttyS0", 9600},
+      {"a NUL ends the text before the rate", std::string("COM1 24\0\x30\x30", 10), "/dev/ttyS0",
+       9600},
   };
   TempDir dir;
   const std::string file = dir / "RIGPLOT.ini";
