@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev)
-[ -n "${DISPLAY:-}" ] && pkgs+=(libwxgtk3.2-dev fonts-ipafont-gothic)
+[ -n "${DISPLAY:-}" ] && pkgs+=(libwxgtk3.2-dev libgtk-3-dev fonts-ipafont-gothic)
 scripts/install-deps.sh "${pkgs[@]}"
 
 desktop=OFF
