@@ -1,10 +1,9 @@
 // rigplotd: the radio link with no window, for headless stations and services.
 //
 // Reads RIGPLOT.ini from the current directory, opens the port and runs the
-// receive worker until SIGINT, SIGTERM or SIGHUP; SIGUSR1 clears the station
-// table. Exit status 0 after a stop, 1 when the link cannot be set up.
-#include <signal.h>
-
+// receive worker until it is told to stop (service_events.h: signals on
+// POSIX, console events on Windows). Exit status 0 after a stop, 1 when the
+// link cannot be set up.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +12,7 @@
 #include "radio/receive_worker.h"
 #include "radio/serial_port.h"
 #include "report/report_parser.h"
+#include "service/service_events.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
 
@@ -27,20 +27,15 @@ constexpr char kUsage[] =
     "\n"
     "Listens to a D-STAR radio on the serial port named in RIGPLOT.ini (current\n"
     "directory; e.g. \"COM1 9600\" or \"ttyUSB0 9600\") and rewrites the map script\n"
-    "$TEMP/0.mps after every position report heard.\n"
-    "\n"
-    "Signals: SIGINT, SIGTERM, SIGHUP stop; SIGUSR1 clears the station table.\n";
+    "0.mps in the TEMP directory after every position report heard.\n"
+    "\n";
 
 int Run() {
   using namespace rigplot;
 
-  // Blocked before any thread exists, so every thread inherits the mask and
-  // the signals arrive only at sigwait below.
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, sig);
-  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
-    std::fprintf(stderr, "rigplotd: cannot block signals\n");
+  // Before any thread exists: on POSIX every thread inherits the blocked signals.
+  if (!ArmServiceEvents()) {
+    std::fprintf(stderr, "rigplotd: cannot take the stop signals\n");
     return 1;
   }
 
@@ -68,9 +63,7 @@ int Run() {
                config.portPath.c_str(), config.baudRate, MapScriptPath().c_str());
 
   for (;;) {
-    int sig = 0;
-    if (sigwait(&signals, &sig) != 0) continue;
-    if (sig == SIGUSR1) {
+    if (WaitServiceEvent() == ServiceEvent::kClearTable) {
       table.Clear();
       std::fprintf(stderr, "rigplotd: station table cleared\n");
       continue;
@@ -93,13 +86,15 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
+      std::fputs(rigplot::kServiceEventsHelp, stdout);
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("rigplotd %s\n", RIGPLOT_VERSION);
       return 0;
     }
-    std::fprintf(stderr, "rigplotd: unknown argument '%s'\n\n%s", argv[i], kUsage);
+    std::fprintf(stderr, "rigplotd: unknown argument '%s'\n\n%s%s", argv[i], kUsage,
+                 rigplot::kServiceEventsHelp);
     return 2;
   }
   return Run();

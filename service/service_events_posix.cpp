@@ -1,0 +1,40 @@
+// Service events on POSIX: signals, taken synchronously with sigwait.
+#include <signal.h>
+
+#include <initializer_list>
+
+#include "service/service_events.h"
+
+namespace rigplot {
+
+namespace {
+
+sigset_t ServiceSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, sig);
+  return signals;
+}
+
+}  // namespace
+
+const char kServiceEventsHelp[] =
+    "Signals: SIGINT, SIGTERM, SIGHUP stop; SIGUSR1 clears the station table.\n";
+
+// Blocked before any thread exists, so every thread inherits the mask and
+// the signals arrive only at sigwait below.
+bool ArmServiceEvents() {
+  const sigset_t signals = ServiceSignals();
+  return pthread_sigmask(SIG_BLOCK, &signals, nullptr) == 0;
+}
+
+ServiceEvent WaitServiceEvent() {
+  const sigset_t signals = ServiceSignals();
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&signals, &sig) != 0) continue;
+    return sig == SIGUSR1 ? ServiceEvent::kClearTable : ServiceEvent::kStop;
+  }
+}
+
+}  // namespace rigplot
