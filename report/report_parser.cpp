@@ -90,6 +90,41 @@ bool ReportParser::checksumMatches() const {
   return m_checksumDigits >= 2 && m_checksumValid && m_checksumValue == m_sentenceXor;
 }
 
+// One byte of a sentence field: "," moves on, an accepted byte stays (and is
+// kept when the field is stored), anything else resets. Always false.
+bool ReportParser::sentenceField(std::uint8_t byte, int next, bool accepted, std::string* field) {
+  if (byte == ',') {
+    m_parseState = next;
+  } else if (!accepted) {
+    m_parseState = 0;
+  } else if (field != nullptr) {
+    appendCapped(*field, byte);
+  }
+  return false;
+}
+
+// Latitude or longitude: like any number field, with "/" put in once the
+// degree digits are in.
+bool ReportParser::coordinateField(std::uint8_t byte, int next, std::string& field, int& count,
+                                   int degreeDigits) {
+  if (byte == ',' || !IsNumberByte(byte)) return sentenceField(byte, next, false, nullptr);
+  if (field.size() < kMaxSentenceField) {
+    field.push_back(static_cast<char>(byte));
+    if (++count == degreeDigits) {
+      field.push_back('/');
+      ++count;
+    }
+  }
+  return false;
+}
+
+// The hemisphere letter after a coordinate: the negative one puts "-" in front.
+bool ReportParser::hemisphereField(std::uint8_t byte, int next, char positive, char negative,
+                                   std::string& field) {
+  if (byte == negative && field.size() < kMaxSentenceField) field.insert(0, 1, '-');
+  return sentenceField(byte, next, byte == positive || byte == negative, nullptr);
+}
+
 bool ReportParser::feedByte(std::uint8_t byte) {
   // Bytes of the sentence between "$" and "*" make up its checksum; a byte
   // that resets makes the sum moot, so it can be taken in unconditionally.
@@ -119,120 +154,27 @@ bool ReportParser::feedByte(std::uint8_t byte) {
     }
 
     case 7:  // UTC time: digits only
-      if (byte == ',') {
-        m_parseState = 8;
-      } else if (IsDigit(byte)) {
-        appendCapped(m_pending.utcTime, byte);
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-
+      return sentenceField(byte, 8, IsDigit(byte), &m_pending.utcTime);
     case 8:  // status: empty or "A"
-      if (byte == ',') {
-        m_parseState = 9;
-      } else if (byte != 'A') {
-        m_parseState = 0;
-      }
-      return false;
-
-    case 9:  // latitude; "/" goes in after the degrees
-      if (byte == ',') {
-        m_parseState = 10;
-      } else if (IsNumberByte(byte)) {
-        if (m_pending.latitude.size() < kMaxSentenceField) {
-          m_pending.latitude.push_back(static_cast<char>(byte));
-          if (++m_latitudeCount == 2) {
-            m_pending.latitude.push_back('/');
-            ++m_latitudeCount;
-          }
-        }
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-
+      return sentenceField(byte, 9, byte == 'A', nullptr);
+    case 9:  // latitude; "/" goes in after the two degree digits
+      return coordinateField(byte, 10, m_pending.latitude, m_latitudeCount, 2);
     case 10:  // north or south
-      if (byte == ',') {
-        m_parseState = 11;
-      } else if (byte == 'S') {
-        if (m_pending.latitude.size() < kMaxSentenceField) m_pending.latitude.insert(0, 1, '-');
-      } else if (byte != 'N') {
-        m_parseState = 0;
-      }
-      return false;
-
-    case 11:  // longitude; "/" goes in after the degrees
-      if (byte == ',') {
-        m_parseState = 12;
-      } else if (IsNumberByte(byte)) {
-        if (m_pending.longitude.size() < kMaxSentenceField) {
-          m_pending.longitude.push_back(static_cast<char>(byte));
-          if (++m_longitudeCount == 3) {
-            m_pending.longitude.push_back('/');
-            ++m_longitudeCount;
-          }
-        }
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-
+      return hemisphereField(byte, 11, 'N', 'S', m_pending.latitude);
+    case 11:  // longitude; "/" goes in after the three degree digits
+      return coordinateField(byte, 12, m_pending.longitude, m_longitudeCount, 3);
     case 12:  // east or west
-      if (byte == ',') {
-        m_parseState = 13;
-      } else if (byte == 'W') {
-        if (m_pending.longitude.size() < kMaxSentenceField) m_pending.longitude.insert(0, 1, '-');
-      } else if (byte != 'E') {
-        m_parseState = 0;
-      }
-      return false;
-
+      return hemisphereField(byte, 13, 'E', 'W', m_pending.longitude);
     case 13:  // speed over ground, knots
-      if (byte == ',') {
-        m_parseState = 14;
-      } else if (IsNumberByte(byte)) {
-        appendCapped(m_pending.speedKnots, byte);
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-
+      return sentenceField(byte, 14, IsNumberByte(byte), &m_pending.speedKnots);
     case 14:  // course over ground, degrees
-      if (byte == ',') {
-        m_parseState = 15;
-      } else if (IsNumberByte(byte)) {
-        appendCapped(m_pending.course, byte);
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-
+      return sentenceField(byte, 15, IsNumberByte(byte), &m_pending.course);
     case 15:  // date: digits only
-      if (byte == ',') {
-        m_parseState = 16;
-      } else if (IsDigit(byte)) {
-        appendCapped(m_pending.utcDate, byte);
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-
+      return sentenceField(byte, 16, IsDigit(byte), &m_pending.utcDate);
     case 16:  // magnetic variation, not kept
-      if (byte == ',') {
-        m_parseState = 17;
-      } else if (!IsNumberByte(byte)) {
-        m_parseState = 0;
-      }
-      return false;
-
+      return sentenceField(byte, 17, IsNumberByte(byte), nullptr);
     case 17:  // variation direction, not kept
-      if (byte == ',') {
-        m_parseState = 18;
-      } else if (byte != 'E' && byte != 'W') {
-        m_parseState = 0;
-      }
-      return false;
+      return sentenceField(byte, 18, byte == 'E' || byte == 'W', nullptr);
 
     case 18:  // mode indicator: empty or "A"; a "," resets like any other byte
       if (byte == '*') {

@@ -61,6 +61,11 @@ class ReportParser {
   void stampReceivedAt();
   bool checksumMatches() const;
   static void appendCapped(std::string& field, std::uint8_t byte);
+  bool sentenceField(std::uint8_t byte, int next, bool accepted, std::string* field);
+  bool coordinateField(std::uint8_t byte, int next, std::string& field, int& count,
+                       int degreeDigits);
+  bool hemisphereField(std::uint8_t byte, int next, char positive, char negative,
+                       std::string& field);
 
   Clock m_clock;
   int m_parseState = 0;  // 0 to 23; 23 lives only inside feedByte
