@@ -81,7 +81,9 @@ void ReceiveWorker::ReceiveThreadProc() {
       std::lock_guard<std::mutex> lock(m_table.mutex());
       m_table.StoreReport(m_parser.report());
       m_writer.Write(path, m_table);
-      m_reportsStored.fetch_add(1, std::memory_order_relaxed);
+      // Release: whoever sees the new count also sees the table as this
+      // report left it.
+      m_reportsStored.fetch_add(1, std::memory_order_release);
     }
   }
 }
