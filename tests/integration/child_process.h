@@ -1,0 +1,72 @@
+// A program started by a test: in a directory, with TEMP pointing there and
+// its output (stdout and stderr) going to a file. Killed and reaped when the
+// test lets go of it.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/unit/pty_test_util.h"
+
+namespace rigplot::test {
+
+class ChildProcess {
+ public:
+  ChildProcess(std::vector<std::string> argv, const std::string& dir, const std::string& output)
+      : m_output(output) {
+    std::vector<char*> args;
+    for (std::string& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    m_pid = ::fork();
+    if (m_pid != 0) return;
+    const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0) ::_exit(127);
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    ::setenv("TEMP", dir.c_str(), 1);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ~ChildProcess() {
+    if (m_pid <= 0 || m_reaped) return;
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return m_pid; }
+  void Signal(int sig) const { ::kill(m_pid, sig); }
+  std::string Output() const { return ReadWholeFile(m_output); }
+
+  // Waits until `text` shows in the output; false after the limit.
+  bool WaitForOutput(const std::string& text,
+                     std::chrono::milliseconds limit = std::chrono::seconds(5)) const {
+    return WaitUntil([&] { return Output().find(text) != std::string::npos; }, limit);
+  }
+
+  // Its exit status once it has ended; -1 if it did not end within the limit
+  // or was ended by a signal.
+  int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    int status = 0;
+    if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit)) return -1;
+    m_reaped = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_reaped = false;
+  std::string m_output;
+};
+
+}  // namespace rigplot::test
