@@ -4,8 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev \
-  libwxgtk3.2-dev libgtk-3-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick
+  libwxgtk3.2-dev libgtk-3-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick \
+  clang-14 libclang-rt-14-dev
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# Sanitizer builds and bounded fuzzing.
+scripts/stress.sh
