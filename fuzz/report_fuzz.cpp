@@ -39,7 +39,7 @@ bool FixedClock(std::time_t* now) {
   return true;
 }
 
-// The parser's caps hold at every byte, not only when a report completes.
+// The parser's caps hold after every read, not only when a report completes.
 void CheckCaps(const PendingReport& r) {
   Require(r.callsign.size() <= ReportParser::kMaxCallsign, "callsign over 8 bytes");
   Require(r.repeater.size() <= ReportParser::kMaxCallsign, "repeater over 8 bytes");
