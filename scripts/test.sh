@@ -5,10 +5,13 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev \
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick \
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev \
+  g++-mingw-w64-x86-64 googletest wine wine64 zip locales
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 # Sanitizer builds and bounded fuzzing.
 scripts/stress.sh
+# The Windows programs, cross-built and tested under Wine.
+scripts/test-windows.sh

@@ -1,15 +1,20 @@
 // Test helper for rigplotd.exe under Wine: starts the program, waits until it
-// listens, then ends it by a console event the way Windows does, and exits
-// with the program's exit code (its stderr copied to ours).
+// listens and then for a line on our stdin, sends it a console control event,
+// and exits with the program's exit code (its stderr copied to ours).
 //
-//   console_events break <program> [arguments]   Ctrl+Break to its process group
-//   console_events close <program> [arguments]   closes its console window
+//   console_events break <program> [arguments]   Ctrl+Break
+//   console_events close <program> [arguments]   its console being closed
+//
+// The event is delivered as Windows delivers it: a thread started in the
+// program at CtrlRoutine with the event's number, which calls the program's
+// handlers. (Wine's own GenerateConsoleCtrlEvent carries only Ctrl+C.)
 //
 // Exit codes of its own: 90 usage, 91 start failed, 92 never listened,
 // 93 event not sent, 94 the program did not end.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -28,6 +33,12 @@ std::wstring CommandLine(int argc, wchar_t** argv) {
   return line;
 }
 
+// Our stderr, unbuffered and byte for byte: the test reads it as it comes.
+void Pass(const char* bytes, DWORD count) {
+  DWORD put = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes, count, &put, nullptr);
+}
+
 // Copies the child's stderr to ours until `marker` has gone by (or the pipe
 // ends). True when it was seen.
 bool CopyUntil(HANDLE pipe, const std::string& marker, std::string& seen) {
@@ -36,22 +47,9 @@ bool CopyUntil(HANDLE pipe, const std::string& marker, std::string& seen) {
   while (seen.find(marker) == std::string::npos) {
     if (!ReadFile(pipe, block, sizeof block, &got, nullptr) || got == 0) return false;
     seen.append(block, got);
-    std::fwrite(block, 1, got, stderr);
+    Pass(block, got);
   }
   return true;
-}
-
-HWND ConsoleWindowOf(DWORD pid) {
-  FreeConsole();
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (AttachConsole(pid)) {
-      const HWND window = GetConsoleWindow();
-      FreeConsole();
-      if (window != nullptr) return window;
-    }
-    Sleep(100);
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -70,14 +68,13 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdInput = nullptr;  // our stdin carries the go-ahead
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
   PROCESS_INFORMATION child{};
   std::wstring line = CommandLine(argc, argv);
-  const DWORD flags = mode == L"break" ? CREATE_NEW_PROCESS_GROUP : CREATE_NEW_CONSOLE;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                      &startup, &child)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &child)) {
     std::fprintf(stderr, "console_events: cannot start (%lu)\n", GetLastError());
     return 91;
   }
@@ -92,12 +89,24 @@ int wmain(int argc, wchar_t** argv) {
     return 92;
   }
 
-  bool sent = false;
-  if (mode == L"break") {
-    sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId) != FALSE;
-  } else if (const HWND window = ConsoleWindowOf(child.dwProcessId)) {
-    sent = PostMessageW(window, WM_CLOSE, 0, 0) != FALSE;
+  // The test's go-ahead: it has fed the radio's side by now.
+  char go = 0;
+  DWORD read = 0;
+  ReadFile(GetStdHandle(STD_INPUT_HANDLE), &go, 1, &read, nullptr);
+
+  // kernelbase is mapped at the same address in every process.
+  const FARPROC address = GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine");
+  LPTHREAD_START_ROUTINE ctrlRoutine = nullptr;
+  static_assert(sizeof ctrlRoutine == sizeof address);
+  std::memcpy(&ctrlRoutine, &address, sizeof address);
+  const DWORD event = mode == L"break" ? CTRL_BREAK_EVENT : CTRL_CLOSE_EVENT;
+  HANDLE thread = nullptr;
+  if (ctrlRoutine != nullptr) {
+    thread = CreateRemoteThread(child.hProcess, nullptr, 0, ctrlRoutine,
+                                reinterpret_cast<void*>(static_cast<ULONG_PTR>(event)), 0, nullptr);
   }
+  const bool sent = thread != nullptr;
+  if (thread != nullptr) CloseHandle(thread);
   if (!sent) {
     std::fprintf(stderr, "console_events: cannot send the event (%lu)\n", GetLastError());
     TerminateProcess(child.hProcess, 93);
@@ -107,9 +116,7 @@ int wmain(int argc, wchar_t** argv) {
   // The rest of the program's messages, then its exit code.
   char block[256];
   DWORD got = 0;
-  while (ReadFile(readEnd, block, sizeof block, &got, nullptr) && got > 0) {
-    std::fwrite(block, 1, got, stderr);
-  }
+  while (ReadFile(readEnd, block, sizeof block, &got, nullptr) && got > 0) Pass(block, got);
   if (WaitForSingleObject(child.hProcess, kEndTimeoutMs) != WAIT_OBJECT_0) {
     std::fprintf(stderr, "console_events: the program did not end\n");
     TerminateProcess(child.hProcess, 94);

@@ -8,6 +8,7 @@
  * Built with the host compiler: gcc -shared -fPIC -o shim.so this.c -ldl */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <stdarg.h>
@@ -34,7 +35,9 @@ int ioctl(int fd, unsigned long request, ...) {
   va_end(args);
   if (real == NULL) real = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
   const int result = real(fd, request, arg);
-  if (result == 0 || !IsPty(fd)) return result;
+  /* Only "not supported here" is answered; a hung-up terminal (EIO) fails
+   * as a removed USB adapter does. */
+  if (result == 0 || (errno != ENOTTY && errno != EINVAL) || !IsPty(fd)) return result;
   switch (request) {
     case TIOCMGET: /* steady lines, as a radio that is switched on */
       *(int*)arg = TIOCM_DSR | TIOCM_CTS | TIOCM_CAR;
@@ -74,7 +77,8 @@ static void Log(int fd, const char* what, ssize_t count) {
   const char* path = getenv("RIGPLOT_PTY_LOG");
   if (path == NULL) return;
   static ssize_t (*realWrite)(int, const void*, size_t);
-  if (realWrite == NULL) realWrite = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+  if (realWrite == NULL)
+    realWrite = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
   char line[64];
   const int length = snprintf(line, sizeof line, "%s %zd\n", what, count);
   const int log = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

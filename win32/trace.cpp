@@ -1,0 +1,32 @@
+#include "win32/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace rigplot {
+
+namespace {
+
+bool g_traceOn = false;
+
+}  // namespace
+
+void InstallTestHooks() {
+  const char* value = std::getenv("RIGPLOT_TRACE");
+  g_traceOn = value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+void Trace(const char* format, ...) {
+  if (!g_traceOn) return;
+  std::va_list args;
+  va_start(args, format);
+  std::fputs("rigplot: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  va_end(args);
+}
+
+}  // namespace rigplot
