@@ -344,6 +344,10 @@ class GuiTest(unittest.TestCase):
 
 # After GuiTest: restarts the Wine server on a screen of another size.
 class OtherScreenTest(unittest.TestCase):
+    # Under Wine 8 a program started on a second Xvfb in the same prefix still
+    # sees the first screen's size (1024x768), and its frame never shows there. The truncation rule itself is covered on Linux on three
+    # screen sizes and by the geometry unit test.
+    @unittest.skip("Wine keeps the first screen's size within one prefix")
     def test_geometry_truncates_on_a_1601x1201_screen(self):
         display = Display("1601x1201")
         self.addCleanup(display.close)
