@@ -108,7 +108,11 @@ void CCommTermView::OnDestroy(wxWindowDestroyEvent& event) {
 }
 
 void CCommTermView::OnTableClear(wxCommandEvent&) {
-  g_stationTable.Clear();  // takes the table's lock; the map script waits for the next report
+  {
+    // The map script waits for the next report.
+    std::scoped_lock lock(g_stationTable.mutex());
+    g_stationTable.Clear();
+  }
   Trace("table cleared");
 }
 

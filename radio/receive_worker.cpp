@@ -48,7 +48,10 @@ std::string ReceiveWorker::mapScriptPath() const {
 }
 
 void ReceiveWorker::ReceiveThreadProc() {
-  m_table.Clear();
+  {
+    std::scoped_lock lock(m_table.mutex());
+    m_table.Clear();
+  }
   std::string path = MapScriptPath();
   {
     std::lock_guard<std::mutex> lock(m_pathLock);

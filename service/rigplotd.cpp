@@ -64,7 +64,10 @@ int Run() {
 
   for (;;) {
     if (WaitServiceEvent() == ServiceEvent::kClearTable) {
-      table.Clear();
+      {
+        std::scoped_lock lock(table.mutex());
+        table.Clear();
+      }
       std::fprintf(stderr, "rigplotd: station table cleared\n");
       continue;
     }

@@ -8,17 +8,16 @@ void StationTable::copyInto(StationRecord& slot, const PendingReport& report) {
   slot.lastHeard = ++m_storeSequence;
 }
 
-void StationTable::StoreReport(const PendingReport& report) {
+int StationTable::StoreReport(const PendingReport& report) {
   for (int i = 0; i < m_stationCount; ++i) {
     if (m_slots[i].callsign == report.callsign) {
       copyInto(m_slots[i], report);
-      return;
+      return i;
     }
   }
   if (m_stationCount < kSlots) {
     copyInto(m_slots[m_stationCount], report);
-    ++m_stationCount;
-    return;
+    return m_stationCount++;
   }
   // Full: the station heard longest ago gives up its slot.
   int oldest = 0;
@@ -26,10 +25,10 @@ void StationTable::StoreReport(const PendingReport& report) {
     if (m_slots[i].lastHeard < m_slots[oldest].lastHeard) oldest = i;
   }
   copyInto(m_slots[oldest], report);
+  return oldest;
 }
 
 void StationTable::Clear() {
-  std::scoped_lock lock(m_lock);
   m_stationCount = 0;
 }
 

@@ -4,8 +4,8 @@
 // Invariants: used slots have pairwise different callsigns (compared byte for
 // byte); a station keeps its slot until Clear; nothing is written past slot 99.
 // A 101st distinct callsign takes the slot of the station heard longest ago.
-// Thread: the worker holds mutex() around StoreReport and the map rewrite that
-// follows it, and around every read; Clear takes the same lock itself, so a
+// Thread: every caller holds mutex() around StoreReport, Clear and every read;
+// the worker keeps it from a store through the outputs that follow it, so a
 // clear falls wholly before or wholly after a store-and-rewrite.
 #pragma once
 
@@ -25,11 +25,12 @@ class StationTable {
  public:
   static constexpr int kSlots = 100;
 
-  // Updates the slot with the report's callsign, or takes a new one.
-  // Caller holds mutex().
-  void StoreReport(const PendingReport& report);
+  // Updates the slot with the report's callsign, or takes a new one, and
+  // returns that slot's index. Caller holds mutex().
+  int StoreReport(const PendingReport& report);
 
   // Empties the table; the slots' texts stay but are no longer read.
+  // Caller holds mutex().
   void Clear();
 
   int count() const { return m_stationCount; }

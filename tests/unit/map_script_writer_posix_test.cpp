@@ -115,7 +115,10 @@ TEST_F(MapScriptWrite, EachRewriteReplacesTheWholeFile) {
   Store(table, Station("JH2XYZ", "0", "90", "10"));
   ASSERT_TRUE(writer.Write(path, table));
   EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
-  table.Clear();
+  {
+    std::scoped_lock lock(table.mutex());
+    table.Clear();
+  }
   EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);  // a clear alone writes nothing
   Store(table, Station("JR3QQQ", "0", "90", "10"));
   ASSERT_TRUE(writer.Write(path, table));
@@ -238,7 +241,10 @@ TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
       for (int s = 0; s < 99; ++s)
         Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
     } else {
-      table.Clear();  // takes the lock itself
+      {
+        std::scoped_lock lock(table.mutex());
+        table.Clear();
+      }
       Store(table, Station("JA1ABC", "0", "90", "10"));
     }
     std::scoped_lock lock(table.mutex());

@@ -196,7 +196,10 @@ TEST(MapScriptRender, SpeedMatchesPrintfOfTheSinglePrecisionProduct) {
   }
   const std::string label = ToCp932("移動速度: ");
   for (std::size_t first = 0; first < texts.size(); first += StationTable::kSlots) {
-    table.Clear();
+    {
+      std::scoped_lock lock(table.mutex());
+      table.Clear();
+    }
     const std::size_t last = std::min(texts.size(), first + StationTable::kSlots);
     for (std::size_t i = first; i < last; ++i) {
       Store(table, Station(("S" + std::to_string(i)).c_str(), "0", "0", texts[i].c_str()));

@@ -87,7 +87,10 @@ TEST(StationTableTest, ClearThenStoreStartsAtSlotZero) {
   StationTable table;
   Store(table, Heard("A"));
   Store(table, Heard("B"));
-  table.Clear();
+  {
+    std::scoped_lock lock(table.mutex());
+    table.Clear();
+  }
   EXPECT_EQ(table.count(), 0);
   Store(table, Heard("B", "back"));
   ASSERT_EQ(table.count(), 1);
@@ -113,7 +116,10 @@ TEST(StationTableTest, ClearNeverFallsInsideAStoreAndRewrite) {
   });
   int clears = 0;
   while (!done) {
-    table.Clear();
+    {
+      std::scoped_lock lock(table.mutex());
+      table.Clear();
+    }
     ++clears;
   }
   worker.join();

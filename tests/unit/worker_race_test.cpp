@@ -66,7 +66,10 @@ TEST(WorkerRace, ClearsAndAStopRaceTheStoresAndRewrites) {
   int emptyMaps = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < end) {
-    table.Clear();
+    {
+      std::scoped_lock lock(table.mutex());
+      table.Clear();
+    }
     ++clears;
     {
       std::scoped_lock lock(table.mutex());

@@ -173,7 +173,10 @@ TEST(MapScriptWriteWin32, ReaderNeverSeesAPartialFile) {
       for (int s = 0; s < 99; ++s)
         Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
     } else {
-      table.Clear();
+      {
+        std::scoped_lock lock(table.mutex());
+        table.Clear();
+      }
       Store(table, Station("JA1ABC", "0", "90", "10"));
     }
     std::scoped_lock lock(table.mutex());
