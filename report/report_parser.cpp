@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "report/local_time.h"
+
 namespace rigplot {
 namespace {
 
@@ -44,14 +46,16 @@ void ReportParser::stampReceivedAt() {
   std::time_t now = 0;
   if (!m_clock(&now)) {
     std::memcpy(m_pending.receivedAt, "00/00/00 00:00:00", 18);
+    m_pending.receivedTime = -1;
     m_stampedSecond = -1;
     return;
   }
   // Reports arrive many to the second at full line speed; format once per second.
   if (now != m_stampedSecond) {
     std::tm local{};
-    if (localtime_r(&now, &local) == nullptr) {
+    if (!ToLocalTime(now, local)) {
       std::memcpy(m_pending.receivedAt, "00/00/00 00:00:00", 18);
+      m_pending.receivedTime = -1;
       m_stampedSecond = -1;
       return;
     }
@@ -63,6 +67,7 @@ void ReportParser::stampReceivedAt() {
     m_stampedSecond = now;
   }
   std::memcpy(m_pending.receivedAt, m_stampText, sizeof m_stampText);
+  m_pending.receivedTime = now;
 }
 
 void ReportParser::restart() {

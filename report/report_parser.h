@@ -20,17 +20,18 @@ namespace rigplot {
 
 // The fields of one report; the parser fills them, the station table copies them.
 struct PendingReport {
-  std::string utcTime;       // hhmmss digits as received
-  std::string latitude;      // "35/39.1234", "-" in front for south
-  std::string longitude;     // "139/45.6789", "-" in front for west
-  std::string speedKnots;    // digits and "." as received
-  std::string course;        // digits and "." as received
-  std::string utcDate;       // ddmmyy digits as received
-  std::string callsign;      // at most 8 bytes, blanks and case kept
-  std::string repeater;      // at most 8 bytes
-  std::string symbol;        // at most 2 bytes; two blanks become "0"
-  std::string message;       // at most 18 bytes, top bit cleared
-  char receivedAt[18] = {};  // "yy/mm/dd hh:mm:ss" local time, zero padded
+  std::string utcTime;            // hhmmss digits as received
+  std::string latitude;           // "35/39.1234", "-" in front for south
+  std::string longitude;          // "139/45.6789", "-" in front for west
+  std::string speedKnots;         // digits and "." as received
+  std::string course;             // digits and "." as received
+  std::string utcDate;            // ddmmyy digits as received
+  std::string callsign;           // at most 8 bytes, blanks and case kept
+  std::string repeater;           // at most 8 bytes
+  std::string symbol;             // at most 2 bytes; two blanks become "0"
+  std::string message;            // at most 18 bytes, top bit cleared
+  char receivedAt[18] = {};       // "yy/mm/dd hh:mm:ss" local time, zero padded
+  std::time_t receivedTime = -1;  // the clock reading receivedAt shows; -1 when unreadable
 };
 
 class ReportParser {
