@@ -1,0 +1,112 @@
+#include "radio/command_line.h"
+
+#include <charconv>
+
+#ifndef RIGPLOT_VERSION
+#define RIGPLOT_VERSION "unknown"
+#endif
+
+namespace rigplot {
+namespace {
+
+// ADDR:PORT, the port last so that an IPv6 address in brackets works too.
+bool ParseWebAddress(const std::string& value, CommandLine& line) {
+  const auto colon = value.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
+  std::string host = value.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  int port = 0;
+  const char* first = value.data() + colon + 1;
+  const char* last = value.data() + value.size();
+  const auto [end, ec] = std::from_chars(first, last, port);
+  if (ec != std::errc() || end != last || port < 1 || port > 65535 || host.empty()) return false;
+  line.webHost = host;
+  line.webPort = port;
+  line.webEnabled = true;
+  return true;
+}
+
+CommandLine Failed(std::string error) {
+  CommandLine line;
+  line.action = CommandLine::Action::kError;
+  line.error = std::move(error);
+  return line;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      line.action = CommandLine::Action::kHelp;
+      return line;
+    }
+    if (arg == "--version") {
+      line.action = CommandLine::Action::kVersion;
+      return line;
+    }
+    std::string option = arg;
+    std::string value;
+    bool hasValue = false;
+    // --option=value as well as --option value.
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      option = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      hasValue = true;
+    }
+    const bool known = option == "--geojson" || option == "--kml" || option == "--log" ||
+                       option == "--web" || option == "--tiles";
+    if (!known) return Failed("unknown option '" + arg + "'");
+    if (!hasValue) {
+      if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
+      value = args[++i];
+    }
+    if (value.empty()) return Failed("option '" + option + "' needs a value");
+    if (option == "--geojson") {
+      line.geojsonPath = value;
+    } else if (option == "--kml") {
+      line.kmlPath = value;
+    } else if (option == "--log") {
+      line.logDir = value;
+    } else if (option == "--web") {
+      if (value == "off") {
+        line.webEnabled = false;
+      } else if (!ParseWebAddress(value, line)) {
+        return Failed("--web takes ADDR:PORT or off, not '" + value + "'");
+      }
+    } else {
+      line.tilesUrl = value == "none" ? std::string() : value;
+    }
+  }
+  return line;
+}
+
+std::string UsageText(const std::string& program) {
+  return "Usage: " + program +
+         " [options]\n"
+         "\n"
+         "Listens to a D-STAR radio on the serial port named in RIGPLOT.ini (current\n"
+         "directory; e.g. \"COM1 9600\" or \"ttyUSB0 9600\") and rewrites the map script\n"
+         "0.mps in the TEMP directory after every position report heard.\n"
+         "\n"
+         "Options:\n"
+         "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
+         "  --kml PATH        also rewrite PATH as KML after every report\n"
+         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
+         "  --web ADDR:PORT   serve the live map page there (default 127.0.0.1:8073)\n"
+         "  --web off         serve no page\n"
+         "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
+         "                    none for a plain background (default OpenStreetMap)\n"
+         "  --help            show this text and exit\n"
+         "  --version         show the version and exit\n";
+}
+
+std::string VersionText(const std::string& program) {
+  return program + " " RIGPLOT_VERSION "\n";
+}
+
+}  // namespace rigplot

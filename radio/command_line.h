@@ -1,0 +1,45 @@
+// The command line shared by rigplot, rigplotd and their Windows builds.
+//
+// No option: the program does exactly what it does without a command line
+// (map script only, page on loopback). Parsing opens nothing; the front end
+// prints the usage or the version and ends before the radio link is set up.
+// Thread: the front end's, once at start-up.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rigplot {
+
+struct CommandLine {
+  enum class Action {
+    kRun,      // set up the link and run
+    kHelp,     // usage on stdout, status 0
+    kVersion,  // version on stdout, status 0
+    kError,    // `error` and the usage on stderr, status 2
+  };
+  Action action = Action::kRun;
+  std::string error;  // for kError: what was wrong, one line
+
+  std::string geojsonPath;  // --geojson PATH, empty when off
+  std::string kmlPath;      // --kml PATH
+  std::string logDir;       // --log DIR
+
+  bool webEnabled = true;             // --web off turns the page off
+  std::string webHost = "127.0.0.1";  // --web ADDR:PORT
+  int webPort = 8073;
+  std::string tilesUrl = kDefaultTiles;  // --tiles URL, empty for --tiles none
+
+  static constexpr const char* kDefaultTiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+};
+
+// `args` are the arguments after the program's name, as UTF-8.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage text for `program` ("rigplot", "rigplotd"), ending in a line feed.
+std::string UsageText(const std::string& program);
+
+// "rigplotd 0.3.0\n": the program's name and the project's version.
+std::string VersionText(const std::string& program);
+
+}  // namespace rigplot

@@ -1,0 +1,152 @@
+// The radio link: everything between the serial port and the outputs.
+//
+// Owns: the port settings, the serial port, the parser, the station table,
+// the outputs (the map script first) and the receive worker. Each program
+// creates one link; the front ends only decide where its calls come from
+// and how a failure is shown.
+// Life: Open (settings file and port), Start (the worker), then Stop, which
+// is bounded and may be called any number of times (the destructor calls it).
+// Thread: Open, Start, Stop and AddOutput on the front end's thread;
+// ClearTable and the readers from any thread. Events are delivered on the
+// thread where the change happened (mostly the worker).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "radio/port_settings.h"
+#include "radio/serial_port.h"
+#include "report/report_parser.h"
+#include "stations/map_script_writer.h"
+#include "stations/station_output.h"
+#include "stations/station_table.h"
+
+namespace rigplot {
+
+class ReceiveWorker;
+
+// Why the link could not be set up. The front end shows the matching message.
+enum class LinkFailure {
+  kNone,
+  kSettingsMissing,   // RIGPLOT.ini cannot be opened
+  kPortNotOpened,     // the port named there cannot be opened
+  kWorkerNotStarted,  // the receive thread could not be created
+};
+
+struct LinkResult {
+  LinkFailure failure = LinkFailure::kNone;
+  std::string osError;  // the OS's own words, where it gave any
+  explicit operator bool() const { return failure == LinkFailure::kNone; }
+};
+
+// The message the user is shown for a failure (the port message for a worker
+// that cannot start too), as UTF-8.
+const char* FailureMessage(LinkFailure failure);
+
+// An output's health: working, or failing with the OS's text.
+struct OutputHealth {
+  std::string name;
+  bool working = true;
+  std::string osError;
+};
+
+// A snapshot for a status page.
+struct LinkStatus {
+  std::string portPath;
+  int baudRate = 0;
+  bool adapterPresent = false;
+  std::uint64_t reportsStored = 0;
+  int stations = 0;
+  std::vector<OutputHealth> outputs;
+};
+
+// One line for each change of state, without a program name in front:
+// "adapter gone from /dev/ttyUSB0: Input/output error".
+using LinkEventSink = std::function<void(const std::string& line)>;
+
+// The outputs in the order they are refreshed, each with its health. A
+// failing output never stops the ones after it; a change of health is told
+// once to the sink.
+class OutputList {
+ public:
+  explicit OutputList(LinkEventSink sink = {}) : m_sink(std::move(sink)) {}
+
+  void Add(std::unique_ptr<StationOutput> output);
+
+  // Caller holds the table's lock.
+  void Publish(const StationTable& table, int slot);
+  void TableCleared(const StationTable& table);
+  void Close();
+
+  std::vector<OutputHealth> health() const;
+
+ private:
+  struct Entry {
+    std::unique_ptr<StationOutput> output;
+    OutputHealth health;
+  };
+  LinkEventSink m_sink;
+  std::vector<Entry> m_entries;
+  std::string m_error;  // reused for every publish
+  mutable std::mutex m_healthLock;
+};
+
+class RadioLink {
+ public:
+  explicit RadioLink(LinkEventSink sink = {});
+  ~RadioLink();
+  RadioLink(const RadioLink&) = delete;
+  RadioLink& operator=(const RadioLink&) = delete;
+
+  // Adds an output after the map script. Before Start.
+  void AddOutput(std::unique_ptr<StationOutput> output);
+
+  // Reads the settings file and opens the port it names.
+  LinkResult Open(const char* settingsFile = kSettingsFileName);
+  // Opens the port of a configuration made elsewhere (tests, benchmarks).
+  LinkResult Open(const PortConfig& config);
+
+  // Forms the map-script path and starts the worker.
+  LinkResult Start();
+
+  // The stop sequence: stop the worker (waiting at most `limit` for it),
+  // close the port, close every output. True when the worker ended in time;
+  // otherwise the port and outputs are left to the process's end.
+  bool Stop(std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+  // Empties the station table and tells the outputs; the files wait for the next report.
+  void ClearTable();
+
+  const PortConfig& config() const { return m_config; }
+  std::string mapScriptPath() const;
+  std::uint64_t reportsStored() const;
+  std::uint64_t blocksRead() const;
+  std::uint64_t reopens() const;
+  bool adapterPresent() const;
+  LinkStatus status() const;
+
+  // For tests and measurements: the table (lock its mutex() to read it) and
+  // the worker's thread.
+  const StationTable& table() const { return m_table; }
+  SerialPort& port() { return m_port; }
+  ReceiveWorker* worker() { return m_worker.get(); }
+
+ private:
+  LinkEventSink m_sink;
+  PortConfig m_config;
+  SerialPort m_port;
+  ReportParser m_parser;
+  StationTable m_table;
+  OutputList m_outputs;
+  std::unique_ptr<ReceiveWorker> m_worker;
+  std::string m_mapScriptPath;
+  bool m_stopped = false;
+};
+
+}  // namespace rigplot
