@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -56,23 +58,36 @@ bool MoveIntoPlace(const char* from, const char* to) {
 bool MapScriptWriter::ReplaceFile(const std::string& path) {
   m_tempPath.assign(path).append(".XXXXXX");
   const int fd = mkstemp(m_tempPath.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    m_lastError = std::strerror(errno);
+    return false;
+  }
   // mkstemp makes the file private; the viewer may run as another user.
   // Where the file system has no modes this fails harmlessly.
   (void)fchmod(fd, 0644);
   m_mapScriptFile = fdopen(fd, "wb");
   if (m_mapScriptFile == nullptr) {
+    m_lastError = std::strerror(errno);
     close(fd);
     unlink(m_tempPath.c_str());
     return false;
   }
   // The whole file is in the buffer already: no second copy through stdio.
   std::setvbuf(m_mapScriptFile, nullptr, _IONBF, 0);
+  errno = 0;
   bool written =
       std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_mapScriptFile) == m_buffer.size();
-  written = std::fclose(m_mapScriptFile) == 0 && written;
+  int error = errno;
+  if (std::fclose(m_mapScriptFile) != 0 && written) {
+    written = false;
+    error = errno;
+  }
   m_mapScriptFile = nullptr;
-  if (written && MoveIntoPlace(m_tempPath.c_str(), path.c_str())) return true;
+  if (written) {
+    if (MoveIntoPlace(m_tempPath.c_str(), path.c_str())) return true;
+    error = errno;
+  }
+  m_lastError = std::strerror(error != 0 ? error : EIO);
   unlink(m_tempPath.c_str());
   return false;
 }

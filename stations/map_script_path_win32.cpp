@@ -59,6 +59,8 @@ std::tm MapScriptWriter::LocalTimeNow() {
 // moment: a few brief retries, then the old file stays and the next report
 // writes again.
 bool MapScriptWriter::ReplaceFile(const std::string& path) {
+  // Every failure below leaves its code in GetLastError (or errno for the CRT).
+  m_lastError = "cannot write the file";
   const std::wstring target = Wide(path);
   if (target.empty()) return false;
   HANDLE file = INVALID_HANDLE_VALUE;
@@ -69,7 +71,10 @@ bool MapScriptWriter::ReplaceFile(const std::string& path) {
     temp = Wide(m_tempPath);
     file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+      m_lastError = "Windows error " + std::to_string(GetLastError());
+      return false;
+    }
   }
   if (file == INVALID_HANDLE_VALUE) return false;
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
@@ -92,6 +97,7 @@ bool MapScriptWriter::ReplaceFile(const std::string& path) {
   m_mapScriptFile = nullptr;
   for (int attempt = 1; written; ++attempt) {
     if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    m_lastError = "Windows error " + std::to_string(GetLastError());
     if (attempt == kReplaceAttempts || !Busy(GetLastError())) break;
     Sleep(kReplacePauseMs);
   }

@@ -28,7 +28,7 @@ class MapScriptWriter {
 
   // Rewrites the file from the table. False when the new file could not be
   // written; the old file then stays as it was and the next report tries again.
-  bool Write(const std::string& path, const StationTable& table);
+  [[nodiscard]] bool Write(const std::string& path, const StationTable& table);
 
   // The file's bytes for the table, with the theme line from `now`.
   static void Render(std::string& out, const std::string& path, const StationTable& table,
@@ -36,6 +36,9 @@ class MapScriptWriter {
 
   // For the stop sequence: closes a stream left open by an unfinished rewrite.
   void CloseIfOpen();
+
+  // Why the last Write failed, in the OS's words.
+  const std::string& lastError() const { return m_lastError; }
 
  private:
   // Per platform: puts m_buffer at the path in one step, so that a reader
@@ -46,6 +49,7 @@ class MapScriptWriter {
   std::FILE* m_mapScriptFile = nullptr;  // open only during a rewrite
   std::string m_tempPath;                // the new file while it is written
   std::string m_buffer;
+  std::string m_lastError;
 };
 
 }  // namespace rigplot
