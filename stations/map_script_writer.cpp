@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "stations/icon_groups.h"
+#include "stations/report_fields.h"
 
 namespace rigplot {
 namespace {
@@ -165,14 +166,10 @@ void AppendInt(std::string& out, int value) {
   out.append(digits, end);
 }
 
-// The speed in km/h as "%6.2f" prints it. Knots times 1.852 stays in single
-// precision, so every figure matches the established output to the digit.
+// The speed in km/h as "%6.2f" prints it.
 void AppendSpeed(std::string& out, std::string_view speedKnots) {
-  const float kmh = ReadFloatField(speedKnots) * 1.852f;
-  char digits[64];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, static_cast<double>(kmh),
-                                       std::chars_format::fixed, 2);
-  const std::size_t length = ec == std::errc() ? static_cast<std::size_t>(end - digits) : 0;
+  char digits[kFieldTextSize];
+  const std::size_t length = FormatSpeedKmh(speedKnots, digits);
   if (length < 6) out.append(6 - length, ' ');
   out.append(digits, length);
 }
@@ -189,11 +186,7 @@ void AppendPointLine(std::string& out, int oid, const StationRecord& station) {
   out += kPointStr;
   AppendText(out, station.callsign);
   out += kPointReceived;
-  const void* zero = std::memchr(station.receivedAt, '\0', sizeof station.receivedAt);
-  AppendText(out,
-             std::string_view(station.receivedAt,
-                              zero != nullptr ? static_cast<const char*>(zero) - station.receivedAt
-                                              : sizeof station.receivedAt));
+  AppendText(out, ReceivedAtText(station));
   out += kPointDataTime;
   // yy/mm/dd hh:mm:ss from ddmmyy and hhmmss.
   AppendFieldChar(out, station.utcDate, 4);
@@ -249,14 +242,7 @@ void MapScriptWriter::Render(std::string& out, const std::string& path, const St
 
 bool MapScriptWriter::Write(const std::string& path, const StationTable& table) {
   Render(m_buffer, path, table, LocalTimeNow());
-  return ReplaceFile(path);
-}
-
-void MapScriptWriter::CloseIfOpen() {
-  if (m_mapScriptFile == nullptr) return;
-  std::fclose(m_mapScriptFile);
-  m_mapScriptFile = nullptr;
-  std::remove(m_tempPath.c_str());
+  return m_file.Replace(path, m_buffer);
 }
 
 }  // namespace rigplot
