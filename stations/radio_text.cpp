@@ -151,7 +151,7 @@ void AppendXmlText(std::string& out, std::string_view cp932) {
         o += "&quot;";
         return;
       case '\'':
-        o += "&apos;";
+        o += "&#39;";
         return;
       // Parsers fold literal line ends and, in attributes, tabs: references keep them.
       case '\t':
