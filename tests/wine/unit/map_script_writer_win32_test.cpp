@@ -125,6 +125,7 @@ TEST(MapScriptWriteWin32, UnwritablePlacesFailAndLeaveNothing) {
   MapScriptWriter writer;
   for (const std::string& path : {dir / "missing\\0.mps", dir / "0.mps"}) {
     EXPECT_FALSE(writer.Write(path, table)) << path;
+    EXPECT_FALSE(writer.lastError().empty()) << path;
     writer.CloseIfOpen();
   }
   RemoveDirectoryA((dir / "0.mps").c_str());
