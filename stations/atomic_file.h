@@ -42,8 +42,8 @@ class AtomicFileWriter {
 
  private:
   [[maybe_unused]] PathEncoding m_encoding;  // read on Windows only
-  std::FILE* m_file = nullptr;  // open only during a replace
-  std::string m_tempPath;       // the new file while it is written
+  std::FILE* m_file = nullptr;               // open only during a replace
+  std::string m_tempPath;                    // the new file while it is written
   std::string m_lastError;
 };
 
