@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "stations/icon_groups.h"
+#include "stations/info_text.h"
 
 namespace rigplot {
 namespace {
@@ -45,41 +46,8 @@ constexpr std::string_view kPointStart = "point pos=\"";
 constexpr std::string_view kPointOid = "\" oid=\"";
 constexpr std::string_view kPointGid = "\" gid=\"";
 constexpr std::string_view kPointStr = "\" str=\"";
-// info="受信日時: and two blanks
-constexpr std::string_view kPointReceived =
-    "\" info=\""
-    "\x8e\xf3\x90\x4d\x93\xfa\x8e\x9e"
-    ":  ";
-// JST\nデータ日時: and one blank
-constexpr std::string_view kPointDataTime =
-    "JST\\n"
-    "\x83\x66\x81\x5b\x83\x5e\x93\xfa\x8e\x9e"
-    ": ";
-// UTC\n移動速度: and one blank
-constexpr std::string_view kPointSpeed =
-    "UTC\\n"
-    "\x88\xda\x93\xae\x91\xac\x93\x78"
-    ": ";
-// \n移動方向: and two blanks
-constexpr std::string_view kPointCourse =
-    "\\n"
-    "\x88\xda\x93\xae\x95\xfb\x8c\xfc"
-    ":  ";
-// \nレピータ: and three blanks
-constexpr std::string_view kPointRepeater =
-    "\\n"
-    "\x83\x8c\x83\x73\x81\x5b\x83\x5e"
-    ":   ";
-// \nメッセージ: and two blanks
-constexpr std::string_view kPointMessage =
-    "\\n"
-    "\x83\x81\x83\x62\x83\x5a\x81\x5b\x83\x57"
-    ":  ";
-// \nグループ: 000";
-constexpr std::string_view kPointEnd =
-    "\\n"
-    "\x83\x4f\x83\x8b\x81\x5b\x83\x76"
-    ": 000\";\r\n";
+constexpr std::string_view kPointInfo = "\" info=\"";
+constexpr std::string_view kPointEnd = "\";\r\n";
 
 constexpr std::string_view kMessageStart = "message str=\" ";
 // 局受信しました。";
@@ -149,32 +117,10 @@ void AppendText(std::string& out, std::string_view text) {
   }
 }
 
-// One character of a date or time field, by its position from 0; "-" stands
-// for a character the field does not have.
-void AppendFieldChar(std::string& out, const std::string& field, std::size_t index) {
-  if (index < field.size()) {
-    AppendText(out, std::string_view(field).substr(index, 1));
-  } else {
-    out += '-';
-  }
-}
-
 void AppendInt(std::string& out, int value) {
   char digits[16];
   const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
   out.append(digits, end);
-}
-
-// The speed in km/h as "%6.2f" prints it. Knots times 1.852 stays in single
-// precision, so every figure matches the established output to the digit.
-void AppendSpeed(std::string& out, std::string_view speedKnots) {
-  const float kmh = ReadFloatField(speedKnots) * 1.852f;
-  char digits[64];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, static_cast<double>(kmh),
-                                       std::chars_format::fixed, 2);
-  const std::size_t length = ec == std::errc() ? static_cast<std::size_t>(end - digits) : 0;
-  if (length < 6) out.append(6 - length, ' ');
-  out.append(digits, length);
 }
 
 void AppendPointLine(std::string& out, int oid, const StationRecord& station) {
@@ -188,39 +134,8 @@ void AppendPointLine(std::string& out, int oid, const StationRecord& station) {
   AppendText(out, GroupIdFor(station.symbol, HeadingClassOf(station.course)));
   out += kPointStr;
   AppendText(out, station.callsign);
-  out += kPointReceived;
-  const void* zero = std::memchr(station.receivedAt, '\0', sizeof station.receivedAt);
-  AppendText(out,
-             std::string_view(station.receivedAt,
-                              zero != nullptr ? static_cast<const char*>(zero) - station.receivedAt
-                                              : sizeof station.receivedAt));
-  out += kPointDataTime;
-  // yy/mm/dd hh:mm:ss from ddmmyy and hhmmss.
-  AppendFieldChar(out, station.utcDate, 4);
-  AppendFieldChar(out, station.utcDate, 5);
-  out += '/';
-  AppendFieldChar(out, station.utcDate, 2);
-  AppendFieldChar(out, station.utcDate, 3);
-  out += '/';
-  AppendFieldChar(out, station.utcDate, 0);
-  AppendFieldChar(out, station.utcDate, 1);
-  out += ' ';
-  AppendFieldChar(out, station.utcTime, 0);
-  AppendFieldChar(out, station.utcTime, 1);
-  out += ':';
-  AppendFieldChar(out, station.utcTime, 2);
-  AppendFieldChar(out, station.utcTime, 3);
-  out += ':';
-  AppendFieldChar(out, station.utcTime, 4);
-  AppendFieldChar(out, station.utcTime, 5);
-  out += kPointSpeed;
-  AppendSpeed(out, station.speedKnots);
-  out += kPointCourse;
-  AppendText(out, station.course);
-  out += kPointRepeater;
-  AppendText(out, station.repeater);
-  out += kPointMessage;
-  AppendText(out, station.message);
+  out += kPointInfo;
+  AppendInfoText(out, station, kInfoTextLabels, AppendText);
   out += kPointEnd;
 }
 
@@ -249,14 +164,7 @@ void MapScriptWriter::Render(std::string& out, const std::string& path, const St
 
 bool MapScriptWriter::Write(const std::string& path, const StationTable& table) {
   Render(m_buffer, path, table, LocalTimeNow());
-  return ReplaceFile(path);
-}
-
-void MapScriptWriter::CloseIfOpen() {
-  if (m_mapScriptFile == nullptr) return;
-  std::fclose(m_mapScriptFile);
-  m_mapScriptFile = nullptr;
-  std::remove(m_tempPath.c_str());
+  return m_file.Replace(path, m_buffer);
 }
 
 }  // namespace rigplot

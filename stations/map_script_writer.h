@@ -1,16 +1,16 @@
 // The map script writer: rewrites the one file the map viewer reads.
 //
-// Owns: the output stream while a rewrite runs, and a reusable render buffer.
+// Owns: the file replacer, and a reusable render buffer.
 // Invariants: the file at the map-script path is always a whole file; a new one
 // is written beside it and renamed over it, so a reader never sees half a file.
 // Thread: the receive worker, holding the station table's lock; the stop
 // sequence calls CloseIfOpen after the worker has ended.
 #pragma once
 
-#include <cstdio>
 #include <ctime>
 #include <string>
 
+#include "stations/atomic_file.h"
 #include "stations/station_table.h"
 
 namespace rigplot {
@@ -35,21 +35,16 @@ class MapScriptWriter {
                      const std::tm& now);
 
   // For the stop sequence: closes a stream left open by an unfinished rewrite.
-  void CloseIfOpen();
+  void CloseIfOpen() { m_file.CloseIfOpen(); }
 
-  // Why the last Write failed, in the OS's words.
-  const std::string& lastError() const { return m_lastError; }
+  // The OS's text for why the last Write failed; empty after a success.
+  const std::string& lastError() const { return m_file.lastError(); }
 
  private:
-  // Per platform: puts m_buffer at the path in one step, so that a reader
-  // sees the old file or the new one, never part of one.
-  bool ReplaceFile(const std::string& path);
   static std::tm LocalTimeNow();
 
-  std::FILE* m_mapScriptFile = nullptr;  // open only during a rewrite
-  std::string m_tempPath;                // the new file while it is written
+  AtomicFileWriter m_file{PathEncoding::kSystem};
   std::string m_buffer;
-  std::string m_lastError;
 };
 
 }  // namespace rigplot

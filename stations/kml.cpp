@@ -1,0 +1,146 @@
+#include "stations/kml.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "stations/icon_groups.h"
+#include "stations/info_text.h"
+#include "stations/radio_text.h"
+#include "stations/report_fields.h"
+
+namespace rigplot {
+namespace {
+
+// Icons from the standard set that Google Earth ships and loads by address;
+// a viewer without them draws its own pin, and the file stays whole. A moving
+// station is an arrow turned to its heading, in one colour per group.
+constexpr char kIconBase[] = "https://maps.google.com/mapfiles/kml/shapes/";
+constexpr const char* kMovingColours[5] = {"ff0000ff", "ff00a5ff", "ff00ff00", "ffff0000",
+                                           "ffff00ff"};  // aabbggrr
+constexpr const char* kFixedIcons[10] = {
+    "target.png",      "homegardenbusiness.png",
+    "shopping.png",    "info-i.png",
+    "coffee.png",      "golf.png",
+    "sailing.png",     "fishing.png",
+    "parking_lot.png", "dining.png",
+};
+
+// A style id from a gid: an XML name may not start with a digit.
+void AppendStyleId(std::string& out, std::string_view gid) {
+  out += 'g';
+  out += gid;
+}
+
+// The Document's head with every group's style; it never changes.
+const std::string& Head() {
+  static const std::string head = [] {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
+        "<Document>\n<name>RIGPLOT</name>\n";
+    for (int i = 0; i < kIconGroupCount; ++i) {
+      const IconGroup& group = IconGroups()[i];
+      const std::string_view gid = group.gid;
+      text += "<Style id=\"";
+      AppendStyleId(text, gid);
+      text += "\"><IconStyle>";
+      const char moving = gid[0];
+      if (gid.size() <= 4 && moving >= '0' && moving <= '4' && (gid.size() == 1 || gid[1] == '.')) {
+        text += "<color>";
+        text += kMovingColours[moving - '0'];
+        text += "</color>";
+        if (gid.size() > 1) {
+          // Subgroup N points to N sixteenths of a turn from north.
+          const int sector = std::atoi(group.gid + 2);
+          text += "<heading>";
+          text += std::to_string(sector * 45 / 2);
+          if (sector % 2 != 0) text += ".5";
+          text += "</heading>";
+        }
+        // A group's own style (a course past 371 degrees) has no heading: a round mark.
+        text += "<Icon><href>";
+        text += kIconBase;
+        text += gid.size() > 1 ? "track.png" : "placemark_circle.png";
+      } else {
+        text += "<Icon><href>";
+        text += kIconBase;
+        text += kFixedIcons[std::atoi(group.gid) - 5];
+      }
+      text += "</href></Icon></IconStyle><LabelStyle><scale>0.8</scale></LabelStyle></Style>\n";
+    }
+    return text;
+  }();
+  return head;
+}
+
+// The description is HTML, as the globes show it: the map script's labels
+// in UTF-8 with a line break where the script has "\n".
+const InfoTextLabels& DescriptionLabels() {
+  struct Labels {
+    std::string texts[7];
+    InfoTextLabels view;
+  };
+  static const Labels labels = [] {
+    Labels made;
+    const std::string_view from[7] = {kInfoTextLabels.received, kInfoTextLabels.dataTime,
+                                      kInfoTextLabels.speed,    kInfoTextLabels.course,
+                                      kInfoTextLabels.repeater, kInfoTextLabels.message,
+                                      kInfoTextLabels.end};
+    for (int i = 0; i < 7; ++i) {
+      AppendXmlText(made.texts[i], from[i]);
+      for (std::size_t at = made.texts[i].find("\\n"); at != std::string::npos;
+           at = made.texts[i].find("\\n", at)) {
+        made.texts[i].replace(at, 2, "<br/>");
+      }
+    }
+    made.view = {made.texts[0], made.texts[1], made.texts[2], made.texts[3],
+                 made.texts[4], made.texts[5], made.texts[6]};
+    return made;
+  }();
+  return labels.view;
+}
+
+void AppendPlacemark(std::string& out, const StationRecord& station) {
+  out += "<Placemark><name>";
+  AppendXmlText(out, station.callsign);
+  // Received texts are escaped, so "]]>" cannot occur inside the section.
+  out += "</name><description><![CDATA[";
+  AppendInfoText(out, station, DescriptionLabels(), AppendXmlText);
+  out += "]]></description>";
+  const std::string gid = GroupIdFor(station.symbol, HeadingClassOf(station.course));
+  if (FindIconGroup(gid) != nullptr) {
+    out += "<styleUrl>#";
+    AppendStyleId(out, gid);
+    out += "</styleUrl>";
+  }
+  double latitude = 0;
+  double longitude = 0;
+  if (ReadPosition(station, latitude, longitude)) {
+    char text[kFieldTextSize];
+    out += "<Point><coordinates>";
+    out.append(text, FormatDegrees(longitude, text));
+    out += ',';
+    out.append(text, FormatDegrees(latitude, text));
+    out += "</coordinates></Point>";
+  }
+  out += "</Placemark>\n";
+}
+
+}  // namespace
+
+void RenderKml(std::string& out, const StationTable& table) {
+  out.clear();
+  out += Head();
+  const int count = table.count();
+  for (int i = 0; i < count; ++i) AppendPlacemark(out, table.slot(i));
+  out += "</Document>\n</kml>\n";
+}
+
+bool KmlFileOutput::Publish(const StationTable& table, int /*slot*/, std::string& osError) {
+  RenderKml(m_buffer, table);
+  if (m_file.Replace(m_path, m_buffer)) return true;
+  osError = m_file.lastError();
+  return false;
+}
+
+}  // namespace rigplot

@@ -1,0 +1,34 @@
+// The station table as KML 2.2 for Google Earth, Marble and other globes:
+// one Placemark per station in slot order, named by callsign, with the map
+// script's information text as its description and a style per icon group.
+// Thread: the caller holds the table's lock.
+#pragma once
+
+#include <string>
+
+#include "stations/atomic_file.h"
+#include "stations/station_output.h"
+#include "stations/station_table.h"
+
+namespace rigplot {
+
+// Replaces `out` with the table's KML, UTF-8. A station whose position does
+// not read is listed without a point.
+void RenderKml(std::string& out, const StationTable& table);
+
+// Rewrites one KML file after every report, in one step.
+class KmlFileOutput : public StationOutput {
+ public:
+  explicit KmlFileOutput(std::string path) : m_path(std::move(path)) {}
+
+  std::string name() const override { return m_path; }
+  bool Publish(const StationTable& table, int slot, std::string& osError) override;
+  void Close() override { m_file.CloseIfOpen(); }
+
+ private:
+  std::string m_path;  // UTF-8
+  std::string m_buffer;
+  AtomicFileWriter m_file{PathEncoding::kUtf8};
+};
+
+}  // namespace rigplot

@@ -1,0 +1,89 @@
+#include "stations/report_log.h"
+
+#include <cstdio>
+
+#include "report/local_time.h"
+#include "stations/radio_text.h"
+#include "stations/report_fields.h"
+
+namespace rigplot {
+
+std::string_view ReportLogHeader() {
+  return "received_at,callsign,repeater,symbol,latitude,longitude,speed_kmh,course,utc_date,"
+         "utc_time,message\r\n";
+}
+
+void AppendReportLogLine(std::string& out, const StationRecord& station) {
+  char text[kFieldTextSize];
+  out.append(text, FormatLocalIso(station.receivedTime, text));
+  out += ',';
+  AppendCsvField(out, station.callsign);
+  out += ',';
+  AppendCsvField(out, station.repeater);
+  out += ',';
+  AppendCsvField(out, station.symbol);
+  out += ',';
+  double latitude = 0;
+  double longitude = 0;
+  if (ReadPosition(station, latitude, longitude)) {
+    out.append(text, FormatDegrees(latitude, text));
+    out += ',';
+    out.append(text, FormatDegrees(longitude, text));
+  } else {
+    out += ',';
+  }
+  out += ',';
+  out.append(text, FormatFiniteSpeedKmh(station.speedKnots, text));
+  out += ',';
+  double course = 0;
+  if (ReadCourse(station.course, course)) out.append(text, FormatNumber(course, text));
+  out += ',';
+  AppendCsvField(out, station.utcDate);
+  out += ',';
+  AppendCsvField(out, station.utcTime);
+  out += ',';
+  AppendCsvField(out, station.message);
+  out += "\r\n";
+}
+
+std::string ReportLog::PathFor(std::time_t t) const {
+  std::tm local{};
+  if (t == static_cast<std::time_t>(-1) || !ToLocalTime(t, local)) return {};
+  char name[64];
+  std::snprintf(name, sizeof name, "rigplot-%04d-%02d-%02d.csv", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday);
+  std::string path = m_dir;
+  if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+  return path + name;
+}
+
+bool ReportLog::Publish(const StationTable& table, int slot, std::string& osError) {
+  const StationRecord& station = table.slot(slot);
+  std::string path = PathFor(station.receivedTime);
+  // With no clock reading, the line goes where the last one went, else to
+  // today's file.
+  if (path.empty()) path = m_file.isOpen() ? m_openPath : PathFor(std::time(nullptr));
+  if (path.empty()) {
+    osError = "the local date cannot be read";
+    return false;
+  }
+  m_line.clear();
+  if (!m_file.isOpen() || path != m_openPath) {
+    m_file.Close();
+    if (!MakeDirectories(m_dir, osError)) return false;
+    std::uint64_t size = 0;
+    bool endsLine = true;
+    if (!m_file.Open(path, size, endsLine, osError)) return false;
+    m_openPath = path;
+    if (!endsLine) m_line += "\r\n";  // a line cut off by a failed write
+    if (size == 0) m_line += ReportLogHeader();
+  }
+  AppendReportLogLine(m_line, station);
+  if (m_file.Append(m_line, osError)) return true;
+  osError = m_openPath + ": " + osError;
+  // Opened again at the next report, which ends any part of this line.
+  m_file.Close();
+  return false;
+}
+
+}  // namespace rigplot
