@@ -4,7 +4,6 @@
 #include <wx/stdpaths.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,7 @@
 #include "app/resource.h"
 #include "app/trace.h"
 
-wxIMPLEMENT_APP(rigplot::CCommTermApp);
+wxIMPLEMENT_APP_NO_MAIN(rigplot::CCommTermApp);
 
 namespace rigplot {
 
@@ -32,25 +31,10 @@ CCommTermApp::CCommTermApp() {
 
 bool CCommTermApp::OnInit() {
   InstallTestHooks();
-  // Our own options, shared with the service; help, version and a wrong
-  // command line end the program before any window or port is opened.
+  // main has answered help, version and a wrong command line already.
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(argv[i].ToStdString(wxConvUTF8));
   m_options = ParseCommandLine(args);
-  switch (m_options.action) {
-    case CommandLine::Action::kHelp:
-      std::fputs(UsageText("rigplot").c_str(), stdout);
-      std::exit(0);
-    case CommandLine::Action::kVersion:
-      std::fputs(VersionText("rigplot").c_str(), stdout);
-      std::exit(0);
-    case CommandLine::Action::kError:
-      std::fprintf(stderr, "rigplot: %s\n\n%s", m_options.error.c_str(),
-                   UsageText("rigplot").c_str());
-      std::exit(2);
-    case CommandLine::Action::kRun:
-      break;
-  }
   return InitInstance();
 }
 
@@ -122,3 +106,26 @@ bool CCommTermApp::TryAfter(wxEvent& event) {
 }
 
 }  // namespace rigplot
+
+// Help, version and a wrong command line are answered before the toolkit
+// starts, so they work without a display too.
+int main(int argc, char** argv) {
+  using rigplot::CommandLine;
+  const CommandLine options =
+      rigplot::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (options.action) {
+    case CommandLine::Action::kHelp:
+      std::fputs(rigplot::UsageText("rigplot").c_str(), stdout);
+      return 0;
+    case CommandLine::Action::kVersion:
+      std::fputs(rigplot::VersionText("rigplot").c_str(), stdout);
+      return 0;
+    case CommandLine::Action::kError:
+      std::fprintf(stderr, "rigplot: %s\n\n%s", options.error.c_str(),
+                   rigplot::UsageText("rigplot").c_str());
+      return 2;
+    case CommandLine::Action::kRun:
+      break;
+  }
+  return wxEntry(argc, argv);
+}

@@ -10,6 +10,7 @@
 #include "app/comm_term_app.h"
 #include "app/resource.h"
 #include "app/trace.h"
+#include "radio/file_outputs.h"
 
 namespace rigplot {
 
@@ -48,6 +49,8 @@ CCommTermView::CCommTermView() {
   Trace("view constructed");
   // The view ends the process itself and never destroys the link before that.
   m_radioLink = std::make_unique<RadioLink>(&TraceLine);
+  for (auto& output : MakeFileOutputs(wxGetApp().options()))
+    m_radioLink->AddOutput(std::move(output));
   const LinkResult opened = m_radioLink->Open();
   if (!opened) FailStartup(opened);
 }

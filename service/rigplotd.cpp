@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "radio/command_line.h"
+#include "radio/file_outputs.h"
 #include "radio/radio_link.h"
 #include "service/service_events.h"
 
@@ -19,7 +20,7 @@ void Say(const std::string& line) {
   std::fprintf(stderr, "rigplotd: %s\n", line.c_str());
 }
 
-int Run(const rigplot::CommandLine& /*options*/) {
+int Run(const rigplot::CommandLine& options) {
   using namespace rigplot;
 
   // Before any thread exists: on POSIX every thread inherits the blocked signals.
@@ -29,6 +30,7 @@ int Run(const rigplot::CommandLine& /*options*/) {
   }
 
   RadioLink link(&Say);
+  for (auto& output : MakeFileOutputs(options)) link.AddOutput(std::move(output));
   LinkResult result = link.Open();
   if (result) result = link.Start();
   if (!result) {

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "radio/file_outputs.h"
+#include "win32/comm_term_app.h"
 #include "win32/resource.h"
 #include "win32/text.h"
 #include "win32/trace.h"
@@ -40,6 +42,8 @@ CCommTermView::CCommTermView() {
   Trace("view constructed");
   // The view ends the process itself and never destroys the link before that.
   m_radioLink = std::make_unique<RadioLink>(&TraceLine);
+  for (auto& output : MakeFileOutputs(static_cast<const CCommTermApp*>(AfxGetApp())->options()))
+    m_radioLink->AddOutput(std::move(output));
   const LinkResult opened = m_radioLink->Open();
   if (!opened) FailStartup(opened);
 }

@@ -1,0 +1,66 @@
+#include "radio/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace rigplot {
+namespace {
+
+TEST(CommandLine, OptionsAndTheirMistakes) {
+  using Action = CommandLine::Action;
+  struct Row {
+    const char* legend;
+    std::vector<std::string> args;
+    Action action;
+    std::string summary;  // geojson|kml|log|web|tiles, or the start of the error
+  } rows[] = {
+      {"nothing: the map script and the page on loopback",
+       {},
+       Action::kRun,
+       "|||127.0.0.1:8073|" + std::string(CommandLine::kDefaultTiles)},
+      {"every file output",
+       {"--geojson", "a.json", "--kml=b.kml", "--log", "logs"},
+       Action::kRun,
+       "a.json|b.kml|logs|127.0.0.1:8073|" + std::string(CommandLine::kDefaultTiles)},
+      {"page shared on the network, no tiles",
+       {"--web", "0.0.0.0:80", "--tiles", "none"},
+       Action::kRun,
+       "|||0.0.0.0:80|"},
+      {"IPv6 address in brackets",
+       {"--web=[::1]:8080"},
+       Action::kRun,
+       "|||::1:8080|" + std::string(CommandLine::kDefaultTiles)},
+      {"page off",
+       {"--web", "off"},
+       Action::kRun,
+       "|||off|" + std::string(CommandLine::kDefaultTiles)},
+      {"help wins over what follows", {"--help", "--bogus"}, Action::kHelp, ""},
+      {"version", {"--version"}, Action::kVersion, ""},
+      {"unknown option", {"--bogus"}, Action::kError, "unknown option '--bogus'"},
+      {"a file name alone", {"map.kml"}, Action::kError, "unknown option 'map.kml'"},
+      {"missing value at the end", {"--kml"}, Action::kError, "option '--kml' needs a value"},
+      {"empty value", {"--log="}, Action::kError, "option '--log' needs a value"},
+      {"port out of range", {"--web", "127.0.0.1:70000"}, Action::kError, "--web takes"},
+      {"no port", {"--web", "127.0.0.1"}, Action::kError, "--web takes"},
+      {"port with junk", {"--web", "127.0.0.1:80x"}, Action::kError, "--web takes"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const CommandLine line = ParseCommandLine(row.args);
+    EXPECT_EQ(line.action, row.action);
+    if (row.action == Action::kError) {
+      EXPECT_EQ(line.error.rfind(row.summary, 0), 0u) << line.error;
+    } else if (row.action == Action::kRun) {
+      const std::string web =
+          line.webEnabled ? line.webHost + ":" + std::to_string(line.webPort) : "off";
+      EXPECT_EQ(line.geojsonPath + "|" + line.kmlPath + "|" + line.logDir + "|" + web + "|" +
+                    line.tilesUrl,
+                row.summary);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rigplot
