@@ -2,10 +2,15 @@
 # Builds the benchmarks and prints one table of RIGPLOT's figures, in
 # Markdown, with the machine they were taken on.
 #
-#   bench/bench_table.sh [BUILD_DIR]      (default build-bench)
+#   bench/bench_table.sh [BUILD_DIR [BEFORE]]      (default build-bench)
+#
+# BEFORE, a commit, adds the parser's figures at that commit, built in a
+# scratch directory and run on the same streams in the same sitting: the
+# parser's before and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
+before=${2:-}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_TESTS=OFF \
   -DRIGPLOT_DESKTOP=OFF >/dev/null
 cmake --build "$build" --target rigplot_bench rigplotd rigplot-sim >/dev/null
@@ -19,14 +24,31 @@ field() {
     $1 == name || $1 == substr(name, 1, length(name) - 1) "/real_time\"" { print $(at[column]) }'
 }
 
-core=$(bench 'BM_ParserThroughput|BM_StoreReport|BM_Render100|BM_Rewrite100|BM_AllFourFiles100')
+parser=$(bench 'BM_Parser')
+core=$(bench 'BM_StoreReport|BM_Render100|BM_Rewrite100|BM_AllFourFiles100')
 link=$(bench 'BM_EndToEndPty')
 idle=$(bench 'BM_IdleSilentLine')
 ticks_per_second=$(getconf CLK_TCK)
 
-# The whole rigplotd process on a silent line: one report, then nothing for 10 s.
 dir=$(mktemp -d)
 trap 'kill "${sim:-}" "${daemon:-}" 2>/dev/null || true; rm -rf "$dir"' EXIT
+
+# The parser at BEFORE: its benchmark reads streams/mixed.nmea, so each stream
+# in turn takes that name in the scratch tree.
+declare -A before_mbs=()
+if [[ -n $before ]]; then
+  git archive "$before" | (mkdir "$dir/before" && tar -x -C "$dir/before")
+  cmake -S "$dir/before" -B "$dir/before/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DRIGPLOT_TESTS=OFF -DRIGPLOT_DESKTOP=OFF >/dev/null
+  cmake --build "$dir/before/build" --target rigplot_bench >/dev/null
+  for stream in mixed noisy; do
+    cp "tests/data/streams/$stream.nmea" "$dir/before/tests/data/streams/mixed.nmea"
+    before_mbs[$stream]=$("$dir/before/build/rigplot_bench" --benchmark_format=csv \
+      --benchmark_filter='BM_ParserThroughput' 2>/dev/null | field BM_ParserThroughput bytes_per_second)
+  done
+fi
+
+# The whole rigplotd process on a silent line: one report, then nothing for 10 s.
 "$build/rigplot-sim" --seed 1 --count 1 --linger 60 >"$dir/port" 2>/dev/null &
 sim=$!
 while [[ ! -s $dir/port ]]; do sleep 0.05; done
@@ -45,7 +67,7 @@ daemon_wakeups=$(($(process_wakeups) - wakeups_before))
 
 # figure VALUE FACTOR DIGITS: VALUE times FACTOR, rounded.
 figure() { awk -v v="$1" -v f="$2" -v d="$3" 'BEGIN { printf "%.*f", d, v * f }'; }
-parser=$(figure "$(field BM_ParserThroughput bytes_per_second <<<"$core")" 1e-6 0)
+mbs() { figure "$(field "$1" bytes_per_second <<<"$parser")" 1e-6 0; }
 store_known=$(figure "$(field BM_StoreReportFullTable cpu_time <<<"$core")" 1 0)
 store_evicting=$(figure "$(field BM_StoreReportEvicting cpu_time <<<"$core")" 1 0)
 render=$(figure "$(field BM_Render100 cpu_time <<<"$core")" 1e-3 1)
@@ -61,7 +83,15 @@ echo "Machine: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n1), $(n
 echo
 echo "| Figure | Value |"
 echo "|---|---|"
-echo "| Parser throughput, mixed captured stream | $parser MB/s |"
+for stream in mixed noisy; do
+  # mixed: the captured test stream; noisy: more other sentences, bad
+  # checksums, cut lines and binary junk than reports.
+  if [[ -n ${before_mbs[$stream]:-} ]]; then
+    echo "| Parser at $before, $stream stream | $(figure "${before_mbs[$stream]}" 1e-6 0) MB/s |"
+  fi
+  echo "| Parser, byte entry, $stream stream | $(mbs "BM_ParserByteAtATime/$stream") MB/s |"
+  echo "| Parser, block entry, $stream stream | $(mbs "BM_ParserBlock/$stream") MB/s |"
+done
 echo "| StoreReport, known station, full table | $store_known ns |"
 echo "| StoreReport, new station evicting the oldest | $store_evicting ns |"
 echo "| Render, 100 stations | $render µs |"

@@ -1,5 +1,8 @@
 // Fuzz target: any bytes off the air, cut into any reads, through the parser,
 // the station table and the map-script, GeoJSON and KML rendering behind it.
+// The parser's block entry takes the reads, its byte entry the same bytes one
+// at a time: both must complete the same reports on the same bytes and agree
+// on the state and the fields at the end of every read.
 //
 // Input layout: byte 0 picks how many stations are in the table beforehand
 // (0 to 100, so eviction is in reach), bytes 1 to 8 the sizes of the reads
@@ -117,7 +120,8 @@ void CheckOpenFormats(const StationTable& table) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < kHeader) return 0;
-  ReportParser parser(&FixedClock);
+  ReportParser block(&FixedClock);
+  ReportParser bytes(&FixedClock);
   StationTable table;
   std::scoped_lock lock(table.mutex());
   PendingReport before;
@@ -130,14 +134,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t at = kHeader;
   for (int read = 0; at < size; ++read) {
     const std::size_t end = std::min(size, at + 1 + data[1 + read % 8]);
-    for (; at < end; ++at) {
-      if (!parser.feedByte(data[at])) continue;
-      CheckCaps(parser.report());
-      table.StoreReport(parser.report());
+    while (at < end) {
+      const ReportParser::FeedResult r = block.feed(data + at, end - at);
+      Require(r.consumed > 0 && r.consumed <= end - at, "feed took no byte or too many");
+      for (const std::size_t last = at + r.consumed; at < last; ++at) {
+        const bool completed = bytes.feedByte(data[at]);
+        Require(completed == (r.completed && at + 1 == last), "entries completed on other bytes");
+      }
+      if (!r.completed) continue;
+      Require(block.report() == bytes.report(), "entries completed different reports");
+      CheckCaps(block.report());
+      table.StoreReport(block.report());
       CheckRender(table);
       CheckOpenFormats(table);
     }
-    CheckCaps(parser.report());
+    Require(block.state() == bytes.state() && block.report() == bytes.report(),
+            "entries differ at the end of a read");
+    CheckCaps(block.report());
   }
   return 0;
 }

@@ -80,8 +80,13 @@ void ReceiveWorker::ReceiveThreadProc() {
       continue;
     }
     if (got > 0) m_blocksRead.fetch_add(1, std::memory_order_relaxed);
-    for (int i = 0; i < got; ++i) {
-      if (!m_parser.feedByte(block[i])) continue;
+    // The parser takes the block in runs, each ending at the byte that
+    // completes a report, so every report is stored before the next byte.
+    for (int i = 0; i < got;) {
+      const ReportParser::FeedResult fed =
+          m_parser.feed(block + i, static_cast<std::size_t>(got - i));
+      i += static_cast<int>(fed.consumed);
+      if (!fed.completed) continue;
       // Store and refresh as one step, so a clear falls before or after both.
       std::lock_guard<std::mutex> lock(m_table.mutex());
       const int slot = m_table.StoreReport(m_parser.report());

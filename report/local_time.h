@@ -11,10 +11,10 @@
 namespace rigplot {
 
 // Per OS: `t` as local broken-down time. False when it cannot be converted.
-bool ToLocalTime(std::time_t t, std::tm& local);
+[[nodiscard]] bool ToLocalTime(std::time_t t, std::tm& local);
 
 // The offset of `local` (as made by ToLocalTime from `t`) from UTC, in seconds
 // east of Greenwich: +32400 for Japan.
-long UtcOffsetSeconds(std::time_t t, const std::tm& local);
+[[nodiscard]] long UtcOffsetSeconds(std::time_t t, const std::tm& local);
 
 }  // namespace rigplot

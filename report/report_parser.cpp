@@ -1,9 +1,15 @@
 #include "report/report_parser.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "report/local_time.h"
+
+// The pieces of the transition go inline into it: most fields are a few bytes
+// long, and a call for each costs more than the field.
+#define RIGPLOT_INLINE [[gnu::always_inline]] inline
 
 namespace rigplot {
 namespace {
@@ -11,18 +17,84 @@ namespace {
 constexpr std::uint8_t kCr = 13;
 constexpr std::uint8_t kLf = 10;
 
-bool IsDigit(std::uint8_t b) {
-  return b >= '0' && b <= '9';
-}
-bool IsNumberByte(std::uint8_t b) {
-  return IsDigit(b) || b == '.';
-}
+// Byte classes, so that a run of bytes is scanned with one load and one test each.
+constexpr std::uint8_t kDigit = 1;           // 0-9
+constexpr std::uint8_t kNumber = 2;          // 0-9 and "."
+constexpr std::uint8_t kLetterA = 4;         // "A"
+constexpr std::uint8_t kEastOrWest = 8;      // "E" and "W"
+constexpr std::uint8_t kCallsignStop = 16;   // bytes that end or leave the callsign line
+constexpr std::uint8_t kCallsignSkip = 32;   // bytes the callsign line passes over
+constexpr std::uint8_t kMessageStop = 64;    // bytes that end the message
+constexpr std::uint8_t kMessagePlain = 128;  // message bytes kept as they are
+
+constexpr std::array<std::uint8_t, 256> kClass = [] {
+  std::array<std::uint8_t, 256> c{};
+  for (int b = '0'; b <= '9'; ++b) c[b] |= kDigit | kNumber;
+  c['.'] |= kNumber;
+  c['A'] |= kLetterA;
+  c['E'] |= kEastOrWest;
+  c['W'] |= kEastOrWest;
+  for (int b : {int{kCr}, int{'$'}, int{','}, int{'>'}}) c[b] |= kCallsignStop;
+  for (int b : {int{kLf}, 0}) c[b] |= kCallsignSkip;
+  for (int b : {int{kCr}, int{kLf}, int{'$'}}) c[b] |= kMessageStop;
+  for (int b = 1; b < 0x80; ++b) c[b] |= (c[b] & kMessageStop) != 0 ? 0 : kMessagePlain;
+  return c;
+}();
+
+// The sentence taken: its name and the comma after it, and their XOR.
+constexpr char kName[] = "GPRMC,";
+constexpr std::uint8_t kNameSum = [] {
+  std::uint8_t sum = 0;
+  for (const char* c = kName; *c != 0; ++c) sum ^= static_cast<std::uint8_t>(*c);
+  return sum;
+}();
 
 int HexValue(std::uint8_t b) {
-  if (IsDigit(b)) return b - '0';
+  if (b >= '0' && b <= '9') return b - '0';
   if (b >= 'A' && b <= 'F') return b - 'A' + 10;
   if (b >= 'a' && b <= 'f') return b - 'a' + 10;
   return -1;
+}
+
+// The first `wanted` byte in [at, end), or end. Lines are short and the byte
+// is often near, so a few bytes are looked at before memchr takes over.
+RIGPLOT_INLINE const std::uint8_t* Find(const std::uint8_t* at, const std::uint8_t* end,
+                                        std::uint8_t wanted) {
+  for (const std::uint8_t* near = end - at > 8 ? at + 8 : end; at != near; ++at) {
+    if (*at == wanted) return at;
+  }
+  if (at == end) return end;
+  const void* found = std::memchr(at, wanted, static_cast<std::size_t>(end - at));
+  return found != nullptr ? static_cast<const std::uint8_t*>(found) : end;
+}
+
+ParseState Next(ParseState s) {
+  return static_cast<ParseState>(static_cast<int>(s) + 1);
+}
+
+RIGPLOT_INLINE void Append(std::string& field, const std::uint8_t* bytes, std::size_t count) {
+  if (count == 1) {
+    field.push_back(static_cast<char>(*bytes));  // inline, unlike append's copy
+  } else if (count > 1) {
+    field.append(reinterpret_cast<const char*>(bytes), count);
+  }
+}
+
+// Appends what fits under `cap`.
+RIGPLOT_INLINE void AppendCapped(std::string& field, const std::uint8_t* bytes, std::size_t count,
+                                 std::size_t cap) {
+  if (field.size() < cap) Append(field, bytes, std::min(count, cap - field.size()));
+}
+
+// Sentence field bytes; a latitude or longitude gets its "/" once the degree
+// digits are in.
+RIGPLOT_INLINE void AppendField(std::string& field, const std::uint8_t* bytes, std::size_t count,
+                                std::size_t degreeDigits) {
+  for (; count > 0 && field.size() < degreeDigits; --count) {
+    field.push_back(static_cast<char>(*bytes++));
+    if (field.size() == degreeDigits) field.push_back('/');
+  }
+  AppendCapped(field, bytes, count, ReportParser::kMaxSentenceField);
 }
 
 }  // namespace
@@ -35,11 +107,7 @@ bool ReportParser::SystemClock(std::time_t* now) {
 ReportParser::ReportParser(Clock clock) : m_clock(clock) {}
 
 void ReportParser::reset() {
-  m_parseState = 0;
-}
-
-void ReportParser::appendCapped(std::string& field, std::uint8_t byte) {
-  if (field.size() < kMaxSentenceField) field.push_back(static_cast<char>(byte));
+  m_state = ParseState::kGround;
 }
 
 void ReportParser::stampReceivedAt() {
@@ -71,9 +139,7 @@ void ReportParser::stampReceivedAt() {
 }
 
 void ReportParser::restart() {
-  m_parseState = 1;
-  m_latitudeCount = 0;
-  m_longitudeCount = 0;
+  m_state = ParseState::kDollar;
   m_pending.utcTime.clear();
   m_pending.latitude.clear();
   m_pending.longitude.clear();
@@ -91,160 +157,242 @@ void ReportParser::restart() {
   stampReceivedAt();
 }
 
-bool ReportParser::checksumMatches() const {
-  return m_checksumDigits >= 2 && m_checksumValid && m_checksumValue == m_sentenceXor;
-}
-
-// One byte of a sentence field: "," moves on, an accepted byte stays (and is
-// kept when the field is stored), anything else resets. Always false.
-bool ReportParser::sentenceField(std::uint8_t byte, int next, bool accepted, std::string* field) {
-  if (byte == ',') {
-    m_parseState = next;
-  } else if (!accepted) {
-    m_parseState = 0;
-  } else if (field != nullptr) {
-    appendCapped(*field, byte);
+// A sentence field: the run of bytes it accepts goes into the checksum and,
+// when the field is kept, into `kept`; a "," moves on to `next` and anything
+// else resets. True when it moved on; false when the bytes ran out first
+// (the state stays) or a byte reset the parser.
+RIGPLOT_INLINE bool ReportParser::field(const std::uint8_t*& at, const std::uint8_t* end,
+                                        std::uint8_t accepted, std::string* kept, ParseState next,
+                                        std::size_t degreeDigits) {
+  const std::uint8_t* const start = at;
+  std::uint8_t sum = m_sentenceXor;
+  for (; at != end && (kClass[*at] & accepted) != 0; ++at) sum ^= *at;
+  if (kept != nullptr)
+    AppendField(*kept, start, static_cast<std::size_t>(at - start), degreeDigits);
+  m_sentenceXor = sum;
+  if (at == end) return false;
+  if (*at++ != ',') {
+    m_state = ParseState::kGround;
+    return false;
   }
-  return false;
-}
-
-// Latitude or longitude: like any number field, with "/" put in once the
-// degree digits are in.
-bool ReportParser::coordinateField(std::uint8_t byte, int next, std::string& field, int& count,
-                                   int degreeDigits) {
-  if (byte == ',' || !IsNumberByte(byte)) return sentenceField(byte, next, false, nullptr);
-  if (field.size() < kMaxSentenceField) {
-    field.push_back(static_cast<char>(byte));
-    if (++count == degreeDigits) {
-      field.push_back('/');
-      ++count;
-    }
-  }
-  return false;
+  m_sentenceXor ^= ',';
+  m_state = next;
+  return true;
 }
 
 // The hemisphere letter after a coordinate: the negative one puts "-" in front.
-bool ReportParser::hemisphereField(std::uint8_t byte, int next, char positive, char negative,
-                                   std::string& field) {
-  if (byte == negative && field.size() < kMaxSentenceField) field.insert(0, 1, '-');
-  return sentenceField(byte, next, byte == positive || byte == negative, nullptr);
+RIGPLOT_INLINE bool ReportParser::hemisphere(const std::uint8_t*& at, const std::uint8_t* end,
+                                             char positive, char negative, std::string& coordinate,
+                                             ParseState next) {
+  while (at != end) {
+    const std::uint8_t byte = *at++;
+    if (byte == ',') {
+      m_sentenceXor ^= byte;
+      m_state = next;
+      return true;
+    }
+    if (byte != positive && byte != negative) {
+      m_state = ParseState::kGround;
+      return false;
+    }
+    m_sentenceXor ^= byte;
+    if (byte == negative && coordinate.size() < kMaxSentenceField) coordinate.insert(0, 1, '-');
+  }
+  return false;
+}
+
+// After "*": the first two bytes are the checksum digits, the rest up to the
+// CR is passed over. True once the CR is taken.
+RIGPLOT_INLINE bool ReportParser::checksumLine(const std::uint8_t*& at, const std::uint8_t* end) {
+  for (; m_checksumDigits < 2; ++m_checksumDigits) {
+    if (at == end) return false;
+    const std::uint8_t byte = *at++;
+    if (byte == kCr) return true;
+    const int value = HexValue(byte);
+    if (value < 0) m_checksumValid = false;
+    m_checksumValue = static_cast<std::uint8_t>((m_checksumValue << 4) | (value & 0x0F));
+  }
+  at = Find(at, end, kCr);
+  if (at == end) return false;
+  ++at;
+  return true;
+}
+
+// The transition: takes bytes from `at` and moves on from state to state
+// until the bytes run out, a report completes (true), or a byte sends the
+// parser back to the ground or to a fresh "$". A state whose bytes are all
+// in falls through to the next one.
+RIGPLOT_INLINE bool ReportParser::advance(const std::uint8_t*& at, const std::uint8_t* end) {
+  using enum ParseState;
+  switch (m_state) {
+    case kComplete:  // never held past a byte; taken as the ground
+      m_state = kGround;
+      [[fallthrough]];
+    case kGround: {
+      at = Find(at, end, '$');
+      if (at == end) return false;
+      ++at;
+      restart();
+    }
+      [[fallthrough]];
+    case kDollar:
+    case kG:
+    case kGP:
+    case kGPR:
+    case kGPRM:
+    case kGPRMC:
+      // The sentence name, which goes into the checksum like the fields; a
+      // whole one in the block is taken in one step.
+      if (m_state == kDollar && end - at >= 6 && std::memcmp(at, kName, 6) == 0) {
+        m_sentenceXor ^= kNameSum;
+        at += 6;
+        m_state = kTime;
+      }
+      while (m_state != kTime) {
+        if (at == end) return false;
+        const std::uint8_t byte = *at++;
+        if (byte == '$') {
+          restart();
+        } else if (byte == static_cast<std::uint8_t>(kName[static_cast<int>(m_state) - 1])) {
+          m_sentenceXor ^= byte;
+          m_state = Next(m_state);
+        } else {
+          m_state = kGround;
+          return false;
+        }
+      }
+      [[fallthrough]];
+    case kTime:
+      if (!field(at, end, kDigit, &m_pending.utcTime, kStatus)) return false;
+      [[fallthrough]];
+    case kStatus:
+      if (!field(at, end, kLetterA, nullptr, kLatitude)) return false;
+      [[fallthrough]];
+    case kLatitude:
+      if (!field(at, end, kNumber, &m_pending.latitude, kNorthSouth, 2)) return false;
+      [[fallthrough]];
+    case kNorthSouth:
+      if (!hemisphere(at, end, 'N', 'S', m_pending.latitude, kLongitude)) return false;
+      [[fallthrough]];
+    case kLongitude:
+      if (!field(at, end, kNumber, &m_pending.longitude, kEastWest, 3)) return false;
+      [[fallthrough]];
+    case kEastWest:
+      if (!hemisphere(at, end, 'E', 'W', m_pending.longitude, kSpeed)) return false;
+      [[fallthrough]];
+    case kSpeed:
+      if (!field(at, end, kNumber, &m_pending.speedKnots, kCourse)) return false;
+      [[fallthrough]];
+    case kCourse:
+      if (!field(at, end, kNumber, &m_pending.course, kDate)) return false;
+      [[fallthrough]];
+    case kDate:
+      if (!field(at, end, kDigit, &m_pending.utcDate, kVariation)) return false;
+      [[fallthrough]];
+    case kVariation:
+      if (!field(at, end, kNumber, nullptr, kVariationDirection)) return false;
+      [[fallthrough]];
+    case kVariationDirection:
+      if (!field(at, end, kEastOrWest, nullptr, kMode)) return false;
+      [[fallthrough]];
+    case kMode:
+      // "A" as often as it comes, then "*", which the checksum leaves out; a
+      // "," resets like any other byte.
+      for (;;) {
+        if (at == end) return false;
+        const std::uint8_t byte = *at++;
+        if (byte == '*') break;
+        if (byte != 'A') {
+          m_state = kGround;
+          return false;
+        }
+        m_sentenceXor ^= byte;
+      }
+      m_state = kChecksum;
+      [[fallthrough]];
+    case kChecksum:
+      if (!checksumLine(at, end)) return false;
+      if (m_checksumDigits < 2 || !m_checksumValid || m_checksumValue != m_sentenceXor) {
+        m_state = kGround;
+        return false;
+      }
+      m_state = kCallsign;
+      [[fallthrough]];
+    case kCallsign:
+      // LF and zero bytes are passed over; each CR turns the line so far into
+      // the repeater and starts over.
+      for (std::string& callsign = m_pending.callsign;;) {
+        const std::uint8_t* const start = at;
+        while (at != end && (kClass[*at] & (kCallsignStop | kCallsignSkip)) == 0) ++at;
+        AppendCapped(callsign, start, static_cast<std::size_t>(at - start), kMaxCallsign);
+        if (at == end) return false;
+        const std::uint8_t byte = *at++;
+        if ((kClass[byte] & kCallsignSkip) != 0) continue;
+        if (byte == ',' || byte == '>') break;
+        if (byte == '$') {
+          restart();
+          return false;
+        }
+        m_pending.repeater = callsign;
+        callsign.clear();
+      }
+      m_state = kSymbol;
+      [[fallthrough]];
+    case kSymbol:
+      // Two bytes, or fewer ended by ","; a CR or LF is a symbol byte here.
+      while (m_state == kSymbol) {
+        if (at == end) return false;
+        const std::uint8_t byte = *at++;
+        if (byte == '$') {
+          restart();
+          return false;
+        }
+        if (byte == ',') {
+          m_state = kMessage;
+        } else if (byte != 0) {
+          m_pending.symbol.push_back(static_cast<char>(byte));
+          if (m_pending.symbol.size() >= kMaxSymbol) m_state = kMessage;
+        }
+      }
+      [[fallthrough]];
+    case kMessage:
+      // Seven-bit bytes up to a line end, a "$" or the eighteenth byte.
+      for (std::string& message = m_pending.message;;) {
+        // Plain bytes go in as a run, stopping short of the one that fills it.
+        const std::uint8_t* const start = at;
+        const std::uint8_t* const stop =
+            at + std::min(static_cast<std::size_t>(end - at), kMaxMessage - 1 - message.size());
+        while (at != stop && (kClass[*at] & kMessagePlain) != 0) ++at;
+        Append(message, start, static_cast<std::size_t>(at - start));
+        if (at == end) return false;
+        const std::uint8_t byte = *at++;
+        if ((kClass[byte] & kMessageStop) != 0) break;
+        if ((byte & 0x7F) == 0) continue;
+        message.push_back(static_cast<char>(byte & 0x7F));
+        if (message.size() >= kMaxMessage) break;
+      }
+      m_state = kGround;
+      if (m_pending.symbol.size() == 2 && m_pending.symbol[0] == ' ' &&
+          m_pending.symbol[1] == ' ') {
+        m_pending.symbol = "0";
+      }
+      return true;
+  }
+  return false;
+}
+
+ReportParser::FeedResult ReportParser::feed(const std::uint8_t* data, std::size_t size) {
+  const std::uint8_t* at = data;
+  const std::uint8_t* const end = data + size;
+  while (at != end) {
+    if (advance(at, end)) return {static_cast<std::size_t>(at - data), true};
+  }
+  return {size, false};
 }
 
 bool ReportParser::feedByte(std::uint8_t byte) {
-  // Bytes of the sentence between "$" and "*" make up its checksum; a byte
-  // that resets makes the sum moot, so it can be taken in unconditionally.
-  if (m_parseState >= 1 && m_parseState <= 18 && byte != '*') m_sentenceXor ^= byte;
-
-  switch (m_parseState) {
-    case 0:  // idle, waiting for "$"
-      if (byte == '$') restart();
-      return false;
-
-    case 1:  // after "$"
-    case 2:  // after "$G"
-    case 3:  // after "$GP"
-    case 4:  // after "$GPR"
-    case 5:  // after "$GPRM"
-    case 6:  // after "$GPRMC"
-    {
-      static constexpr char kHeader[] = "GPRMC,";
-      if (byte == '$') {
-        restart();
-      } else if (byte == static_cast<std::uint8_t>(kHeader[m_parseState - 1])) {
-        ++m_parseState;
-      } else {
-        m_parseState = 0;
-      }
-      return false;
-    }
-
-    case 7:  // UTC time: digits only
-      return sentenceField(byte, 8, IsDigit(byte), &m_pending.utcTime);
-    case 8:  // status: empty or "A"
-      return sentenceField(byte, 9, byte == 'A', nullptr);
-    case 9:  // latitude; "/" goes in after the two degree digits
-      return coordinateField(byte, 10, m_pending.latitude, m_latitudeCount, 2);
-    case 10:  // north or south
-      return hemisphereField(byte, 11, 'N', 'S', m_pending.latitude);
-    case 11:  // longitude; "/" goes in after the three degree digits
-      return coordinateField(byte, 12, m_pending.longitude, m_longitudeCount, 3);
-    case 12:  // east or west
-      return hemisphereField(byte, 13, 'E', 'W', m_pending.longitude);
-    case 13:  // speed over ground, knots
-      return sentenceField(byte, 14, IsNumberByte(byte), &m_pending.speedKnots);
-    case 14:  // course over ground, degrees
-      return sentenceField(byte, 15, IsNumberByte(byte), &m_pending.course);
-    case 15:  // date: digits only
-      return sentenceField(byte, 16, IsDigit(byte), &m_pending.utcDate);
-    case 16:  // magnetic variation, not kept
-      return sentenceField(byte, 17, IsNumberByte(byte), nullptr);
-    case 17:  // variation direction, not kept
-      return sentenceField(byte, 18, byte == 'E' || byte == 'W', nullptr);
-
-    case 18:  // mode indicator: empty or "A"; a "," resets like any other byte
-      if (byte == '*') {
-        m_parseState = 19;
-      } else if (byte != 'A') {
-        m_parseState = 0;
-      }
-      return false;
-
-    case 19:  // checksum up to CR; nothing resets before the CR
-      if (byte == kCr) {
-        m_parseState = checksumMatches() ? 20 : 0;
-      } else if (m_checksumDigits < 2) {
-        const int value = HexValue(byte);
-        if (value < 0) m_checksumValid = false;
-        m_checksumValue = static_cast<std::uint8_t>((m_checksumValue << 4) | (value & 0x0F));
-        ++m_checksumDigits;
-      }
-      return false;
-
-    case 20:  // callsign line; earlier plain lines become the repeater
-      if (byte == kLf) {
-        // ignored
-      } else if (byte == kCr) {
-        m_pending.repeater = m_pending.callsign;
-        m_pending.callsign.clear();
-      } else if (byte == '$') {
-        restart();
-      } else if (byte == ',' || byte == '>') {
-        m_parseState = 21;
-      } else if (byte != 0 && m_pending.callsign.size() < kMaxCallsign) {
-        m_pending.callsign.push_back(static_cast<char>(byte));
-      }
-      return false;
-
-    case 21:  // symbol: two bytes, or fewer ended by ","
-      if (byte == '$') {
-        restart();
-      } else if (byte == ',') {
-        m_parseState = 22;
-      } else if (byte != 0) {
-        m_pending.symbol.push_back(static_cast<char>(byte));
-        if (m_pending.symbol.size() >= kMaxSymbol) m_parseState = 22;
-      }
-      return false;
-
-    case 22:  // message: up to 18 seven-bit bytes
-      if (byte == '$' || byte == kCr || byte == kLf) {
-        m_parseState = 23;
-      } else if ((byte & 0x7F) != 0) {
-        m_pending.message.push_back(static_cast<char>(byte & 0x7F));
-        if (m_pending.message.size() >= kMaxMessage) m_parseState = 23;
-      }
-      break;
-
-    default:  // unreachable: 23 never outlives feedByte
-      m_parseState = 0;
-      return false;
-  }
-
-  if (m_parseState != 23) return false;
-  // 23: report complete
-  m_parseState = 0;
-  if (m_pending.symbol == "  ") m_pending.symbol = "0";
-  return true;
+  const std::uint8_t* at = &byte;
+  return advance(at, at + 1);  // every state takes at least one byte
 }
 
 }  // namespace rigplot
