@@ -3,6 +3,11 @@
 #include <wx/config.h>
 #include <wx/stdpaths.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "app/about_dlg.h"
 #include "app/comm_term_doc.h"
 #include "app/comm_term_view.h"
@@ -27,12 +32,29 @@ CCommTermApp::CCommTermApp() {
 
 bool CCommTermApp::OnInit() {
   InstallTestHooks();
+  // Our own options, shared with the service; help, version and a wrong
+  // command line end the program before any window or port is opened.
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i].ToStdString(wxConvUTF8));
+  m_options = ParseCommandLine(args);
+  switch (m_options.action) {
+    case CommandLine::Action::kHelp:
+      std::fputs(UsageText("rigplot").c_str(), stdout);
+      std::exit(0);
+    case CommandLine::Action::kVersion:
+      std::fputs(VersionText("rigplot").c_str(), stdout);
+      std::exit(0);
+    case CommandLine::Action::kError:
+      std::fprintf(stderr, "rigplot: %s\n\n%s", m_options.error.c_str(),
+                   UsageText("rigplot").c_str());
+      std::exit(2);
+    case CommandLine::Action::kRun:
+      break;
+  }
   return InitInstance();
 }
 
 bool CCommTermApp::InitInstance() {
-  // Enable3dControls has no counterpart: GTK draws every control itself.
-
   SetRegistryKey("Local AppWizard-Generated Applications");
   LoadStdProfileSettings(4);
 
@@ -42,8 +64,6 @@ bool CCommTermApp::InitInstance() {
   new CSingleDocTemplate(m_pDocManager.get(), IDR_MAINFRAME, wxCLASSINFO(CCommTermDoc),
                          wxCLASSINFO(CMainFrame), wxCLASSINFO(CCommTermView));
 
-  // ParseCommandLine: wx's standard parser, which takes no file name here.
-  if (!wxApp::OnInit()) return false;
   if (!ProcessShellCommand()) return false;
 
   m_pMainWnd->Show(true);

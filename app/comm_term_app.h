@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/doc_framework.h"
+#include "radio/command_line.h"
 
 namespace rigplot {
 
@@ -21,6 +22,9 @@ class CCommTermApp : public wxApp {
   CCommTermApp();
 
   bool OnInit() override;
+
+  // The command line, read before anything opens.
+  const CommandLine& options() const { return m_options; }
 
  protected:
   bool TryAfter(wxEvent& event) override;
@@ -37,6 +41,7 @@ class CCommTermApp : public wxApp {
   std::unique_ptr<CDocManager> m_pDocManager;
   std::unique_ptr<wxFileHistory> m_pRecentFileList;
   CFrameWnd* m_pMainWnd = nullptr;
+  CommandLine m_options;
 
   wxDECLARE_EVENT_TABLE();
 };

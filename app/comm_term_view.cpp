@@ -7,32 +7,32 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/comm_term_app.h"
 #include "app/resource.h"
 #include "app/trace.h"
-#include "radio/port_settings.h"
-#include "radio/serial_port.h"
-#include "report/report_parser.h"
-#include "stations/map_script_writer.h"
-#include "stations/station_table.h"
 
 namespace rigplot {
 
 namespace {
 
-// The radio link's state lives as long as the process: the view ends the
-// process itself and never runs their destructors before that.
-PortConfig g_portConfig;
-SerialPort g_commPort;
-ReportParser g_reportParser;
-StationTable g_stationTable;
-MapScriptWriter g_mapScriptWriter;
-
 // Shows a start-up failure with no owner window, the only thing the user
 // sees, and ends the process once it is closed. Status 1: it is a failure.
-[[noreturn]] void FailStartup(const char* message) {
-  wxMessageDialog box(nullptr, wxString::FromUTF8(message), wxEmptyString, wxOK | wxICON_NONE);
+[[noreturn]] void FailStartup(const LinkResult& result) {
+  // The settings message says it all; a port or thread failure has an OS reason.
+  if (result.failure == LinkFailure::kPortNotOpened) {
+    std::fprintf(stderr, "rigplot: cannot open %s\n", result.osError.c_str());
+  } else if (result.failure == LinkFailure::kWorkerNotStarted) {
+    std::fprintf(stderr, "rigplot: cannot start the receive thread: %s\n", result.osError.c_str());
+  }
+  wxMessageDialog box(nullptr, wxString::FromUTF8(FailureMessage(result.failure)), wxEmptyString,
+                      wxOK | wxICON_NONE);
   box.ShowModal();
   std::exit(1);
+}
+
+// The desktop program says nothing of the link's changes but to the trace.
+void TraceLine(const std::string& line) {
+  Trace("%s", line.c_str());
 }
 
 }  // namespace
@@ -46,17 +46,10 @@ wxEND_EVENT_TABLE()
 
 CCommTermView::CCommTermView() {
   Trace("view constructed");
-  // The stop flag belongs to the worker, which starts with it clear.
-  g_reportParser.reset();
-  if (!LoadPortSettings(g_portConfig)) FailStartup(kSettingsMissingMessage);
-  std::string osError;
-  if (!g_commPort.Open(g_portConfig.portPath, g_portConfig.baudRate, &osError)) {
-    std::fprintf(stderr, "rigplot: cannot open %s: %s\n", g_portConfig.portPath.c_str(),
-                 osError.c_str());
-    FailStartup(kPortOpenFailedMessage);
-  }
-  m_pReceiveThread = std::make_unique<ReceiveWorker>(g_commPort, g_portConfig, g_reportParser,
-                                                     g_stationTable, g_mapScriptWriter);
+  // The view ends the process itself and never destroys the link before that.
+  m_radioLink = std::make_unique<RadioLink>(&TraceLine);
+  const LinkResult opened = m_radioLink->Open();
+  if (!opened) FailStartup(opened);
 }
 
 bool CCommTermView::OnCreate(wxDocument* doc, long flags) {
@@ -65,14 +58,8 @@ bool CCommTermView::OnCreate(wxDocument* doc, long flags) {
   // The view takes its window's events first, as a window of its own would.
   m_pWindow->PushEventHandler(this);
   m_pWindow->SetFocus();
-  if (!m_pReceiveThread->Start()) {
-    std::fprintf(stderr, "rigplot: cannot start the receive thread\n");
-    // The window goes without the view, which its creator is about to delete.
-    m_pWindow->PopEventHandler();
-    m_pWindow->Destroy();
-    m_pWindow = nullptr;
-    return false;
-  }
+  const LinkResult started = m_radioLink->Start();
+  if (!started) FailStartup(started);
   Trace("worker started");
   return true;
 }
@@ -98,21 +85,15 @@ void CCommTermView::OnDestroy(wxWindowDestroyEvent& event) {
     event.Skip();
     return;
   }
-  m_pReceiveThread->Stop();
-  const auto reports = m_pReceiveThread->reportsStored();
-  m_pReceiveThread.reset();
-  g_commPort.Close();
-  g_mapScriptWriter.CloseIfOpen();
-  Trace("view OnDestroy: stopped after %llu reports", static_cast<unsigned long long>(reports));
+  const bool ended = m_radioLink->Stop();
+  Trace("view OnDestroy: stopped after %llu reports%s",
+        static_cast<unsigned long long>(m_radioLink->reportsStored()),
+        ended ? "" : " (the receive thread did not end)");
   std::exit(0);
 }
 
 void CCommTermView::OnTableClear(wxCommandEvent&) {
-  {
-    // The map script waits for the next report.
-    std::scoped_lock lock(g_stationTable.mutex());
-    g_stationTable.Clear();
-  }
+  m_radioLink->ClearTable();  // the map script waits for the next report
   Trace("table cleared");
 }
 

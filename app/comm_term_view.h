@@ -12,7 +12,7 @@
 
 #include <memory>
 
-#include "radio/receive_worker.h"
+#include "radio/radio_link.h"
 
 namespace rigplot {
 
@@ -37,8 +37,9 @@ class CCommTermView : public wxView {
   void OnDestroy(wxWindowDestroyEvent& event);
   void OnTableClear(wxCommandEvent& event);
 
-  std::unique_ptr<ReceiveWorker> m_pReceiveThread;  // created stopped, started by OnCreate
-  wxWindow* m_pWindow = nullptr;                    // the client window, owned by the frame
+  // The radio link: port opened by the constructor, worker started by OnCreate.
+  std::unique_ptr<RadioLink> m_radioLink;
+  wxWindow* m_pWindow = nullptr;  // the client window, owned by the frame
 
   wxDECLARE_DYNAMIC_CLASS(CCommTermView);
   wxDECLARE_EVENT_TABLE();

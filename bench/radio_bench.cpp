@@ -17,12 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "radio/port_settings.h"
+#include "radio/radio_link.h"
 #include "radio/receive_worker.h"
-#include "radio/serial_port.h"
-#include "report/report_parser.h"
-#include "stations/map_script_writer.h"
-#include "stations/station_table.h"
 #include "tests/unit/nmea_test_util.h"
 #include "tests/unit/pty_test_util.h"
 
@@ -50,22 +46,13 @@ std::string HundredStations() {
 struct Link {
   test::Pty pty;
   test::TempDir dir;
-  PortConfig config;
-  SerialPort port;
-  ReportParser parser;
-  StationTable table;
-  MapScriptWriter writer;
-  ReceiveWorker worker{port, config, parser, table, writer};
+  RadioLink radio;
 
-  explicit Link(const std::string& parent = "/tmp") : dir(parent), config{pty.path(), 19200} {
+  explicit Link(const std::string& parent = "/tmp") : dir(parent) {
     ::setenv("TEMP", dir.path().c_str(), 1);
-    ok = pty.ok() && !dir.path().empty() && port.Open(config.portPath, config.baudRate);
+    ok = pty.ok() && !dir.path().empty() && radio.Open(PortConfig{pty.path(), 19200});
   }
-  ~Link() {
-    worker.Stop();
-    port.Close();
-    writer.CloseIfOpen();
-  }
+  bool Start() { return ok && radio.Start(); }
   bool ok = false;
 };
 
@@ -81,29 +68,30 @@ double ThreadCpuUs(std::thread::native_handle_type thread) {
 // file by rename starts writeback of the new file every time.
 void EndToEnd(benchmark::State& state, const std::string& mapParent) {
   Link link(mapParent);
-  if (!link.ok || !link.worker.Start()) {
+  if (!link.Start()) {
     state.SkipWithError("cannot set up the pty link");
     return;
   }
   const std::string batch = HundredStations();
   std::uint64_t sent = 0;
   std::size_t flowControlBytes = 0;
-  const double workerCpuBefore = ThreadCpuUs(link.worker.nativeHandle());
+  const double workerCpuBefore = ThreadCpuUs(link.radio.worker()->nativeHandle());
   for (auto _ : state) {
     if (!link.pty.Send(batch)) {
       state.SkipWithError("write to the pty failed");
       break;
     }
     sent += 100;
-    while (link.worker.reportsStored() < sent) {
+    while (link.radio.reportsStored() < sent) {
       flowControlBytes += link.pty.TakeSent().size();
       std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(sent));
-  state.counters["stations"] = link.table.count();
+  state.counters["stations"] = link.radio.status().stations;
   state.counters["worker_cpu_us_per_report"] =
-      (ThreadCpuUs(link.worker.nativeHandle()) - workerCpuBefore) / static_cast<double>(sent);
+      (ThreadCpuUs(link.radio.worker()->nativeHandle()) - workerCpuBefore) /
+      static_cast<double>(sent);
   state.counters["xon_xoff_bytes"] = static_cast<double>(flowControlBytes);
 }
 void BM_EndToEndPty(benchmark::State& state) {
@@ -155,7 +143,7 @@ long ContextSwitches(const std::string& tid, const char* which) {
 void BM_IdleSilentLine(benchmark::State& state) {
   Link link;
   const std::set<std::string> before = TaskIds();
-  if (!link.ok || !link.worker.Start()) {
+  if (!link.Start()) {
     state.SkipWithError("cannot set up the pty link");
     return;
   }

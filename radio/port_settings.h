@@ -17,8 +17,8 @@ inline constexpr char kSettingsMissingMessage[] = "RIGPLOT.ini ファイルが�
 
 // What the file says, before the whitelist.
 struct PortSettings {
-  std::string portName;          // at most 11 bytes; empty when refused or absent
-  std::optional<int> baudRate;   // absent when no number follows the name
+  std::string portName;         // at most 11 bytes; empty when refused or absent
+  std::optional<int> baudRate;  // absent when no number follows the name
 };
 
 // The device path and rate the port is opened with.

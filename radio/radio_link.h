@@ -30,6 +30,7 @@
 namespace rigplot {
 
 class ReceiveWorker;
+class MapScriptOutput;
 
 // Why the link could not be set up. The front end shows the matching message.
 enum class LinkFailure {
@@ -144,6 +145,7 @@ class RadioLink {
   ReportParser m_parser;
   StationTable m_table;
   OutputList m_outputs;
+  MapScriptOutput* m_mapScript = nullptr;  // the first of m_outputs
   std::unique_ptr<ReceiveWorker> m_worker;
   std::string m_mapScriptPath;
   bool m_stopped = false;

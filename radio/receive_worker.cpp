@@ -14,8 +14,13 @@ constexpr std::chrono::seconds kRetryPause{1};
 }  // namespace
 
 ReceiveWorker::ReceiveWorker(SerialPort& port, const PortConfig& config, ReportParser& parser,
-                             StationTable& table, MapScriptWriter& writer)
-    : m_port(port), m_config(config), m_parser(parser), m_table(table), m_writer(writer) {}
+                             StationTable& table, OutputList& outputs, LinkEventSink sink)
+    : m_port(port),
+      m_config(config),
+      m_parser(parser),
+      m_table(table),
+      m_outputs(outputs),
+      m_sink(std::move(sink)) {}
 
 ReceiveWorker::~ReceiveWorker() {
   Stop();
@@ -31,7 +36,7 @@ bool ReceiveWorker::Start() {
   return true;
 }
 
-void ReceiveWorker::Stop() {
+bool ReceiveWorker::Stop(std::chrono::milliseconds limit) {
   m_stopRequested.store(true);
   m_port.Wake();
   {
@@ -39,23 +44,20 @@ void ReceiveWorker::Stop() {
     std::lock_guard<std::mutex> lock(m_portLock);
   }
   m_pauseWake.notify_all();
-  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
-}
-
-std::string ReceiveWorker::mapScriptPath() const {
-  std::lock_guard<std::mutex> lock(m_pathLock);
-  return m_mapScriptPath;
+  if (!m_thread.joinable() || m_thread.get_id() == std::this_thread::get_id()) return true;
+  {
+    // A worker stuck in a driver call must not hang the program's end.
+    std::unique_lock<std::mutex> lock(m_endLock);
+    if (!m_endWake.wait_for(lock, limit, [this] { return m_ended; })) return false;
+  }
+  m_thread.join();
+  return true;
 }
 
 void ReceiveWorker::ReceiveThreadProc() {
   {
     std::scoped_lock lock(m_table.mutex());
     m_table.Clear();
-  }
-  std::string path = MapScriptPath();
-  {
-    std::lock_guard<std::mutex> lock(m_pathLock);
-    m_mapScriptPath = path;
   }
   m_parser.reset();
 
@@ -66,7 +68,7 @@ void ReceiveWorker::ReceiveThreadProc() {
     const SerialPort::WaitResult waited = m_port.Wait();
     if (waited == SerialPort::WaitResult::kWoken) continue;
     if (waited == SerialPort::WaitResult::kFailed) {
-      PauseAndReopen();
+      PauseAndReopen(m_port.failureReason());
       continue;
     }
     const int queued = m_port.QueuedBytes();
@@ -74,35 +76,42 @@ void ReceiveWorker::ReceiveThreadProc() {
     // Never ask for more than is queued, and never more than one block.
     const int got = queued < 0 ? -1 : m_port.Read(block, std::min(queued, SerialPort::kBlockSize));
     if (got < 0) {
-      PauseAndReopen();
+      PauseAndReopen(m_port.failureReason());
       continue;
     }
     if (got > 0) m_blocksRead.fetch_add(1, std::memory_order_relaxed);
     for (int i = 0; i < got; ++i) {
       if (!m_parser.feedByte(block[i])) continue;
-      // Store and rewrite as one step, so a clear falls before or after both.
+      // Store and refresh as one step, so a clear falls before or after both.
       std::lock_guard<std::mutex> lock(m_table.mutex());
-      m_table.StoreReport(m_parser.report());
-      m_writer.Write(path, m_table);
+      const int slot = m_table.StoreReport(m_parser.report());
+      m_outputs.Publish(m_table, slot);
       // Release: whoever sees the new count also sees the table as this
       // report left it.
       m_reportsStored.fetch_add(1, std::memory_order_release);
     }
   }
+  std::lock_guard<std::mutex> lock(m_endLock);
+  m_ended = true;
+  m_endWake.notify_all();
 }
 
-void ReceiveWorker::PauseAndReopen() {
+void ReceiveWorker::PauseAndReopen(const std::string& reason) {
   // Let go of the device at once, so a replugged adapter can take its name
   // back, and start the next report afresh: half of a report from before the
   // break must not join half of one from after it.
   m_port.Close();
   m_parser.reset();
+  m_adapterPresent.store(false);
+  if (m_sink) m_sink("adapter gone from " + m_config.portPath + ": " + reason);
   std::unique_lock<std::mutex> lock(m_portLock);
   for (;;) {
     if (m_pauseWake.wait_for(lock, kRetryPause, [this] { return m_stopRequested.load(); })) return;
     if (SerialPort::DeviceExists(m_config.portPath) &&
         m_port.Open(m_config.portPath, m_config.baudRate)) {
       m_reopens.fetch_add(1, std::memory_order_relaxed);
+      m_adapterPresent.store(true);
+      if (m_sink) m_sink("adapter back on " + m_config.portPath);
       return;
     }
   }

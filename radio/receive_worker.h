@@ -2,14 +2,17 @@
 //
 // Each cycle: stop test, wait for received bytes, read what is queued (at most
 // 512) into one fixed block, feed every byte; a completed report is stored and
-// the map script rewritten, under the table's lock, before the next byte.
-// After a failed wait or a hang-up the worker pauses (up to 1 s, cut short by
-// a stop) and reopens the device when it is back; table and map are kept.
-// Owns: the thread, the stop flag, the port lock and the map-script path.
+// handed to every output, under the table's lock, before the next byte.
+// After a failed wait or a hang-up the worker says so once, pauses (up to 1 s,
+// cut short by a stop) and reopens the device when it is back; table and
+// outputs are kept.
+// Owns: the thread, the stop flag and the port lock. The radio link owns it
+// and everything it works on.
 // Thread: created and started on the front end's thread; Stop from any other.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -17,9 +20,9 @@
 #include <thread>
 
 #include "radio/port_settings.h"
+#include "radio/radio_link.h"
 #include "radio/serial_port.h"
 #include "report/report_parser.h"
-#include "stations/map_script_writer.h"
 #include "stations/station_table.h"
 
 namespace rigplot {
@@ -29,17 +32,18 @@ class ReceiveWorker {
   // Creates the worker without starting it. `config` is what the port was
   // opened with, used again when the device has to be reopened.
   ReceiveWorker(SerialPort& port, const PortConfig& config, ReportParser& parser,
-                StationTable& table, MapScriptWriter& writer);
+                StationTable& table, OutputList& outputs, LinkEventSink sink = {});
   ~ReceiveWorker();
   ReceiveWorker(const ReceiveWorker&) = delete;
   ReceiveWorker& operator=(const ReceiveWorker&) = delete;
 
   // Starts the thread. False when it could not be created.
-  bool Start();
+  [[nodiscard]] bool Start();
 
   // Stop sequence, worker part: set the stop flag, wake the wait and the
-  // pause, and wait for the thread to end. Safe to call more than once.
-  void Stop();
+  // pause, and wait up to `limit` for the thread to end. True when it ended
+  // (or never started). Safe to call more than once.
+  bool Stop(std::chrono::milliseconds limit = std::chrono::hours(1));
 
   bool stopRequested() const { return m_stopRequested.load(); }
 
@@ -50,31 +54,34 @@ class ReceiveWorker {
   std::uint64_t blocksRead() const { return m_blocksRead.load(); }
   std::uint64_t reopens() const { return m_reopens.load(); }
 
+  // False from a failed wait or read until the device is open again.
+  bool adapterPresent() const { return m_adapterPresent.load(); }
+
   // The worker's thread, so a measurement can find its CPU time.
   std::thread::native_handle_type nativeHandle() { return m_thread.native_handle(); }
 
-  // The map-script path formed when the worker started.
-  std::string mapScriptPath() const;
-
  private:
   void ReceiveThreadProc();
-  void PauseAndReopen();
+  void PauseAndReopen(const std::string& reason);
 
   SerialPort& m_port;
   PortConfig m_config;
   ReportParser& m_parser;
   StationTable& m_table;
-  MapScriptWriter& m_writer;
+  OutputList& m_outputs;
+  LinkEventSink m_sink;
 
   std::thread m_thread;
   std::atomic<bool> m_stopRequested{false};
   std::atomic<std::uint64_t> m_reportsStored{0};
   std::atomic<std::uint64_t> m_blocksRead{0};
   std::atomic<std::uint64_t> m_reopens{0};
+  std::atomic<bool> m_adapterPresent{true};
   std::mutex m_portLock;  // guards reopening the port against Stop's wake; the pause waits on it
   std::condition_variable m_pauseWake;
-  mutable std::mutex m_pathLock;
-  std::string m_mapScriptPath;
+  std::mutex m_endLock;  // m_ended and its condition, for a stop with a time limit
+  std::condition_variable m_endWake;
+  bool m_ended = false;
 };
 
 }  // namespace rigplot

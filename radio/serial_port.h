@@ -2,8 +2,9 @@
 //
 // One interface, one implementation file per OS (serial_port_posix.cpp now).
 // Owns: the open device and whatever wakes a pending wait.
-// Invariants: opened exclusively; 8N1, raw, XON/XOFF both ways, modem lines
-// ignored; the program itself never writes to the radio.
+// Invariants: opened exclusively (on Linux also under the UUCP lock file that
+// serial programs share); 8N1, raw, XON/XOFF both ways, modem lines ignored;
+// the program itself never writes to the radio.
 // Thread: the worker waits and reads; Wake may be called from any thread.
 #pragma once
 
@@ -30,10 +31,12 @@ class SerialPort {
   ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
+  SerialPort(SerialPort&&) noexcept;
+  SerialPort& operator=(SerialPort&&) noexcept;
 
   // Opens and configures the device. On failure returns false and, when
   // `osError` is given, puts the OS's reason there.
-  bool Open(const std::string& path, int baudRate, std::string* osError = nullptr);
+  [[nodiscard]] bool Open(const std::string& path, int baudRate, std::string* osError = nullptr);
   bool IsOpen() const;
   void Close();
 
@@ -46,6 +49,9 @@ class SerialPort {
 
   // Reads up to `count` queued bytes (count <= kBlockSize); -1 on failure.
   int Read(std::uint8_t* block, int count);
+
+  // Why the last Wait, QueuedBytes or Read failed, in the OS's words.
+  const std::string& failureReason() const;
 
   // Ends a pending Wait from another thread.
   void Wake();

@@ -1,7 +1,11 @@
 // The serial port on POSIX: termios for the line, poll on the device and an
-// eventfd for the wait, FIONREAD for the queue length.
+// eventfd for the wait, FIONREAD for the queue length, and the UUCP lock file
+// that serial programs on Linux share.
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,6 +15,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "radio/serial_port.h"
@@ -41,8 +46,87 @@ bool SpeedFor(int baudRate, speed_t& speed) {
   }
 }
 
-void SetError(std::string* osError, const std::string& path, const char* what) {
+void SetError(std::string* osError, const std::string& path, const std::string& what) {
   if (osError) *osError = (path.empty() ? std::string("(no device)") : path) + ": " + what;
+}
+
+// The folders where serial programs leave their lock files, first found wins.
+constexpr const char* kLockDirs[] = {"/run/lock", "/var/lock"};
+
+// LCK..ttyUSB0 for /dev/ttyUSB0 (and for a link to it), LCK..pts_3 for /dev/pts/3.
+std::string LockFileName(const std::string& devicePath) {
+  char real[PATH_MAX];
+  std::string name = ::realpath(devicePath.c_str(), real) != nullptr ? real : devicePath;
+  if (name.rfind("/dev/", 0) == 0) name.erase(0, 5);
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return "LCK.." + name;
+}
+
+// The process that a lock file names; 0 when it names none that can be read.
+pid_t LockOwner(const std::string& lockPath) {
+  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return 0;
+  char text[32] = {};
+  const ssize_t got = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (got <= 0) return 0;
+  long pid = 0;
+  if (std::sscanf(text, "%ld", &pid) != 1 || pid <= 0 || pid > INT_MAX) return 0;
+  return static_cast<pid_t>(pid);
+}
+
+bool ProcessAlive(pid_t pid) {
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Takes the lock file for a device. Returns false with a reason when another
+// live process holds it. Where no lock folder can be written, `lockPath`
+// stays empty and the port is used without a lock of its own.
+bool TakeLockFile(const std::string& devicePath, std::string& lockPath, std::string& reason) {
+  lockPath.clear();
+  const std::string fileName = LockFileName(devicePath);
+  for (const char* dir : kLockDirs) {
+    struct stat st;
+    if (::stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    const std::string path = std::string(dir) + "/" + fileName;
+    const pid_t owner = LockOwner(path);
+    if (owner != 0 && owner != ::getpid() && ProcessAlive(owner)) {
+      reason = "locked by process " + std::to_string(owner) + " (" + path + ")";
+      return false;
+    }
+    // Write the whole file under a private name, then link it into place:
+    // the link fails if another program took the name in the meantime.
+    char temp[PATH_MAX];
+    std::snprintf(temp, sizeof temp, "%s/LTMP.%d.%s", dir, static_cast<int>(::getpid()),
+                  fileName.c_str() + 5);
+    const int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return true;  // not ours to write: honour the others' locks only
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+    const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
+    ::close(fd);
+    if (!written) {
+      ::unlink(temp);
+      return true;
+    }
+    // A stale lock (its process is gone, or it names none) is replaced.
+    if (owner == 0 || owner == ::getpid() || !ProcessAlive(owner)) ::unlink(path.c_str());
+    const bool linked = ::link(temp, path.c_str()) == 0;
+    const int linkError = errno;
+    ::unlink(temp);
+    if (!linked) {
+      if (linkError == EEXIST) {
+        reason = "locked by another program (" + path + ")";
+        return false;
+      }
+      return true;
+    }
+    lockPath = path;
+    return true;
+  }
+  return true;
 }
 
 }  // namespace
@@ -52,6 +136,14 @@ struct SerialPort::Impl {
   // Made once, drained only by Open: after Wake every wait returns at once.
   int wakeFd = -1;
   std::atomic<bool> woken{false};
+  std::string lockPath;  // our lock file while the port is open; empty when none
+  std::string failure;
+
+  void ReleaseLock() {
+    if (lockPath.empty()) return;
+    if (LockOwner(lockPath) == ::getpid()) ::unlink(lockPath.c_str());
+    lockPath.clear();
+  }
 };
 
 SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {
@@ -59,8 +151,26 @@ SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {
 }
 
 SerialPort::~SerialPort() {
+  if (!m_impl) return;
   Close();
   if (m_impl->wakeFd >= 0) ::close(m_impl->wakeFd);
+}
+
+SerialPort::SerialPort(SerialPort&&) noexcept = default;
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+  if (this != &other) {
+    if (m_impl) {
+      Close();
+      if (m_impl->wakeFd >= 0) ::close(m_impl->wakeFd);
+    }
+    m_impl = std::move(other.m_impl);
+  }
+  return *this;
+}
+
+const std::string& SerialPort::failureReason() const {
+  return m_impl->failure;
 }
 
 bool SerialPort::Open(const std::string& path, int baudRate, std::string* osError) {
@@ -74,15 +184,28 @@ bool SerialPort::Open(const std::string& path, int baudRate, std::string* osErro
     SetError(osError, path, "cannot create the wake-up event");
     return false;
   }
+  // The shared lock file first: a program that honours it never touches a
+  // port another one holds, not even to open it.
+  std::string reason;
+  if (!TakeLockFile(path, m_impl->lockPath, reason)) {
+    SetError(osError, path, reason);
+    return false;
+  }
   // Non-blocking: the open must not wait for carrier, and a read never waits.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     SetError(osError, path, std::strerror(errno));
+    m_impl->ReleaseLock();
     return false;
   }
+  bool exclusive = false;
   auto fail = [&](const char* what) {
     SetError(osError, path, what);
+    // The exclusive flag outlives our descriptor: a later opener (a restarted
+    // copy of this program) would get EBUSY.
+    if (exclusive) (void)::ioctl(fd, TIOCNXCL);
     ::close(fd);
+    m_impl->ReleaseLock();
     return false;
   };
   if (!::isatty(fd)) return fail("not a terminal");
@@ -92,6 +215,7 @@ bool SerialPort::Open(const std::string& path, int baudRate, std::string* osErro
     return fail(errno == EWOULDBLOCK ? "in use by another program" : std::strerror(errno));
   }
   if (::ioctl(fd, TIOCEXCL) != 0) return fail(std::strerror(errno));
+  exclusive = true;
 
   termios tio;
   if (::tcgetattr(fd, &tio) != 0) return fail(std::strerror(errno));
@@ -137,16 +261,21 @@ void SerialPort::Close() {
   (void)::ioctl(m_impl->fd, TIOCNXCL);
   ::close(m_impl->fd);  // also drops the advisory lock
   m_impl->fd = -1;
+  m_impl->ReleaseLock();
 }
 
 SerialPort::WaitResult SerialPort::Wait() {
   if (m_impl->woken.load()) return WaitResult::kWoken;
-  if (m_impl->fd < 0) return WaitResult::kFailed;
+  if (m_impl->fd < 0) {
+    m_impl->failure = "the port is closed";
+    return WaitResult::kFailed;
+  }
   pollfd fds[2] = {{m_impl->fd, POLLIN, 0}, {m_impl->wakeFd, POLLIN, 0}};
   for (;;) {
     const int ready = ::poll(fds, 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
+      m_impl->failure = std::strerror(errno);
       return WaitResult::kFailed;
     }
     break;
@@ -156,15 +285,22 @@ SerialPort::WaitResult SerialPort::Wait() {
   if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
     // A hung-up terminal stays readable for ever; bytes that made it into the
     // queue before the hang-up are still taken, then the wait fails.
-    return QueuedBytes() > 0 ? WaitResult::kReceived : WaitResult::kFailed;
+    if (QueuedBytes() > 0) return WaitResult::kReceived;
+    m_impl->failure = (revents & POLLHUP) ? "the device hung up" : "the device reported an error";
+    return WaitResult::kFailed;
   }
-  return (revents & POLLIN) ? WaitResult::kReceived : WaitResult::kFailed;
+  if (revents & POLLIN) return WaitResult::kReceived;
+  m_impl->failure = "the wait ended with no data";
+  return WaitResult::kFailed;
 }
 
 int SerialPort::QueuedBytes() {
   if (m_impl->fd < 0) return -1;
   int queued = 0;
-  if (::ioctl(m_impl->fd, FIONREAD, &queued) != 0) return -1;
+  if (::ioctl(m_impl->fd, FIONREAD, &queued) != 0) {
+    m_impl->failure = std::strerror(errno);
+    return -1;
+  }
   return queued;
 }
 
@@ -176,6 +312,7 @@ int SerialPort::Read(std::uint8_t* block, int count) {
     if (got >= 0) return static_cast<int>(got);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    m_impl->failure = std::strerror(errno);
     return -1;
   }
 }

@@ -65,6 +65,7 @@ struct SerialPort::Impl {
   std::atomic<bool> woken{false};
   // Guards the handle between Wake on another thread and Open and Close.
   std::mutex handleLock;
+  std::string failure;
 };
 
 SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {
@@ -72,8 +73,26 @@ SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {
 }
 
 SerialPort::~SerialPort() {
+  if (!m_impl) return;
   Close();
   if (m_impl->ioDone != nullptr) CloseHandle(m_impl->ioDone);
+}
+
+SerialPort::SerialPort(SerialPort&&) noexcept = default;
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+  if (this != &other) {
+    if (m_impl) {
+      Close();
+      if (m_impl->ioDone != nullptr) CloseHandle(m_impl->ioDone);
+    }
+    m_impl = std::move(other.m_impl);
+  }
+  return *this;
+}
+
+const std::string& SerialPort::failureReason() const {
+  return m_impl->failure;
 }
 
 bool SerialPort::Open(const std::string& path, int baudRate, std::string* osError) {
@@ -159,7 +178,10 @@ void SerialPort::Close() {
 SerialPort::WaitResult SerialPort::Wait() {
   if (m_impl->woken.load()) return WaitResult::kWoken;
   const HANDLE handle = m_impl->handle;
-  if (handle == INVALID_HANDLE_VALUE) return WaitResult::kFailed;
+  if (handle == INVALID_HANDLE_VALUE) {
+    m_impl->failure = "the port is closed";
+    return WaitResult::kFailed;
+  }
   DWORD events = 0;
   DWORD unused = 0;
   OVERLAPPED overlapped{};
@@ -173,7 +195,10 @@ SerialPort::WaitResult SerialPort::Wait() {
   }
   const bool ok = Finish(handle, overlapped, started, unused);
   if (m_impl->woken.load()) return WaitResult::kWoken;
-  if (!ok) return WaitResult::kFailed;
+  if (!ok) {
+    m_impl->failure = SystemMessage(GetLastError());
+    return WaitResult::kFailed;
+  }
   // Anything but a received character (the mask changed under us): let the
   // queue decide; an empty queue just starts the next cycle.
   return WaitResult::kReceived;
@@ -185,7 +210,10 @@ int SerialPort::QueuedBytes() {
   DWORD errors = 0;
   COMSTAT status{};
   // Also clears a line error, which would otherwise stop all reading.
-  if (!ClearCommError(handle, &errors, &status)) return -1;
+  if (!ClearCommError(handle, &errors, &status)) {
+    m_impl->failure = SystemMessage(GetLastError());
+    return -1;
+  }
   return static_cast<int>(std::min<DWORD>(status.cbInQue, INT_MAX));
 }
 
@@ -199,7 +227,17 @@ int SerialPort::Read(std::uint8_t* block, int count) {
   overlapped.hEvent = m_impl->ioDone;
   ResetEvent(m_impl->ioDone);
   const BOOL started = ReadFile(handle, block, static_cast<DWORD>(count), &got, &overlapped);
-  if (!Finish(handle, overlapped, started, got)) return -1;
+  if (!started && GetLastError() == ERROR_IO_PENDING && m_impl->woken.load()) {
+    // Woken while the read was being started: the wake's cancel missed it.
+    CancelIoEx(handle, &overlapped);
+    SetLastError(ERROR_IO_PENDING);
+  }
+  if (!Finish(handle, overlapped, started, got)) {
+    // A read cut short by Wake delivers nothing; the worker then meets its stop test.
+    if (m_impl->woken.load()) return 0;
+    m_impl->failure = SystemMessage(GetLastError());
+    return -1;
+  }
   return static_cast<int>(got);
 }
 
@@ -207,8 +245,12 @@ void SerialPort::Wake() {
   m_impl->woken.store(true);
   std::lock_guard<std::mutex> lock(m_impl->handleLock);
   // An empty event mask ends a pending WaitCommEvent (CancelIo does not, on
-  // every system this runs on).
-  if (m_impl->handle != INVALID_HANDLE_VALUE) SetCommMask(m_impl->handle, 0);
+  // every system this runs on). A pending read is cancelled too: a driver
+  // that reports more queued bytes than it delivers would hold it for ever.
+  if (m_impl->handle != INVALID_HANDLE_VALUE) {
+    SetCommMask(m_impl->handle, 0);
+    CancelIoEx(m_impl->handle, nullptr);
+  }
 }
 
 bool SerialPort::DeviceExists(const std::string& path) {

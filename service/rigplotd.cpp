@@ -2,103 +2,77 @@
 //
 // Reads RIGPLOT.ini from the current directory, opens the port and runs the
 // receive worker until it is told to stop (service_events.h: signals on
-// POSIX, console events on Windows). Exit status 0 after a stop, 1 when the
-// link cannot be set up.
+// POSIX, console events on Windows). Every change of the link's state is one
+// line on stderr, the journal under systemd. Exit status 0 after a stop, 1
+// when the link cannot be set up, 2 for a wrong command line.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
-#include "radio/port_settings.h"
-#include "radio/receive_worker.h"
-#include "radio/serial_port.h"
-#include "report/report_parser.h"
+#include "radio/command_line.h"
+#include "radio/radio_link.h"
 #include "service/service_events.h"
-#include "stations/map_script_writer.h"
-#include "stations/station_table.h"
-
-#ifndef RIGPLOT_VERSION
-#define RIGPLOT_VERSION "unknown"
-#endif
 
 namespace {
 
-constexpr char kUsage[] =
-    "Usage: rigplotd [--help | --version]\n"
-    "\n"
-    "Listens to a D-STAR radio on the serial port named in RIGPLOT.ini (current\n"
-    "directory; e.g. \"COM1 9600\" or \"ttyUSB0 9600\") and rewrites the map script\n"
-    "0.mps in the TEMP directory after every position report heard.\n"
-    "\n";
+void Say(const std::string& line) {
+  std::fprintf(stderr, "rigplotd: %s\n", line.c_str());
+}
 
-int Run() {
+int Run(const rigplot::CommandLine& /*options*/) {
   using namespace rigplot;
 
   // Before any thread exists: on POSIX every thread inherits the blocked signals.
   if (!ArmServiceEvents()) {
-    std::fprintf(stderr, "rigplotd: cannot take the stop signals\n");
+    Say("cannot take the stop signals");
     return 1;
   }
 
-  PortConfig config;
-  if (!LoadPortSettings(config)) {
-    std::fprintf(stderr, "%s\n", kSettingsMissingMessage);
+  RadioLink link(&Say);
+  LinkResult result = link.Open();
+  if (result) result = link.Start();
+  if (!result) {
+    std::fprintf(stderr, "%s\n%s\n", FailureMessage(result.failure), result.osError.c_str());
     return 1;
   }
-  SerialPort port;
-  std::string osError;
-  if (!port.Open(config.portPath, config.baudRate, &osError)) {
-    std::fprintf(stderr, "%s\n%s\n", kPortOpenFailedMessage, osError.c_str());
-    return 1;
+  Say("listening on " + link.config().portPath + " at " + std::to_string(link.config().baudRate) +
+      " baud, map script " + link.mapScriptPath());
+
+  while (WaitServiceEvent() == ServiceEvent::kClearTable) {
+    link.ClearTable();
+    Say("station table cleared");
   }
 
-  ReportParser parser;
-  StationTable table;
-  MapScriptWriter writer;
-  ReceiveWorker worker(port, config, parser, table, writer);
-  if (!worker.Start()) {
-    std::fprintf(stderr, "rigplotd: cannot start the receive thread\n");
-    return 1;
+  // The stop sequence: end the worker, then release the port and the files.
+  if (!link.Stop()) {
+    Say("the receive thread did not end; leaving without it");
+    std::fflush(stderr);
+    std::_Exit(0);
   }
-  std::fprintf(stderr, "rigplotd: listening on %s at %d baud, map script %s\n",
-               config.portPath.c_str(), config.baudRate, MapScriptPath().c_str());
-
-  for (;;) {
-    if (WaitServiceEvent() == ServiceEvent::kClearTable) {
-      {
-        std::scoped_lock lock(table.mutex());
-        table.Clear();
-      }
-      std::fprintf(stderr, "rigplotd: station table cleared\n");
-      continue;
-    }
-    break;
-  }
-
-  // The stop sequence: end the worker, then release the port and the file.
-  worker.Stop();
-  port.Close();
-  writer.CloseIfOpen();
-  std::fprintf(stderr, "rigplotd: stopped after %llu reports\n",
-               static_cast<unsigned long long>(worker.reportsStored()));
+  Say("stopped after " + std::to_string(link.reportsStored()) + " reports");
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
+  using rigplot::CommandLine;
+  const CommandLine options =
+      rigplot::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (options.action) {
+    case CommandLine::Action::kHelp:
+      std::fputs(rigplot::UsageText("rigplotd").c_str(), stdout);
       std::fputs(rigplot::kServiceEventsHelp, stdout);
       return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("rigplotd %s\n", RIGPLOT_VERSION);
+    case CommandLine::Action::kVersion:
+      std::fputs(rigplot::VersionText("rigplotd").c_str(), stdout);
       return 0;
-    }
-    std::fprintf(stderr, "rigplotd: unknown argument '%s'\n\n%s%s", argv[i], kUsage,
-                 rigplot::kServiceEventsHelp);
-    return 2;
+    case CommandLine::Action::kError:
+      std::fprintf(stderr, "rigplotd: %s\n\n%s%s", options.error.c_str(),
+                   rigplot::UsageText("rigplotd").c_str(), rigplot::kServiceEventsHelp);
+      return 2;
+    case CommandLine::Action::kRun:
+      break;
   }
-  return Run();
+  return Run(options);
 }

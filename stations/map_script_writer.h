@@ -28,7 +28,7 @@ class MapScriptWriter {
 
   // Rewrites the file from the table. False when the new file could not be
   // written; the old file then stays as it was and the next report tries again.
-  bool Write(const std::string& path, const StationTable& table);
+  [[nodiscard]] bool Write(const std::string& path, const StationTable& table);
 
   // The file's bytes for the table, with the theme line from `now`.
   static void Render(std::string& out, const std::string& path, const StationTable& table,

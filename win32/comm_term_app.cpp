@@ -1,6 +1,10 @@
 #include "win32/comm_term_app.h"
 
+#include <shellapi.h>
 #include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "win32/about_dlg.h"
 #include "win32/comm_term_doc.h"
@@ -20,7 +24,29 @@ CCommTermApp theApp;
 
 bool CCommTermApp::InitInstance() {
   InstallTestHooks();
-  // Enable3dControls: nothing to do, the system draws its controls in 3D.
+  // Our own options, shared with the service; help, version and a wrong
+  // command line end the program before any window or port is opened.
+  std::vector<std::string> args;
+  int argc = 0;
+  if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+    for (int i = 1; i < argc; ++i) args.push_back(Utf8(argv[i]));
+    LocalFree(argv);
+  }
+  m_options = ParseCommandLine(args);
+  switch (m_options.action) {
+    case CommandLine::Action::kHelp:
+      std::fputs(UsageText("rigplot").c_str(), stdout);
+      std::exit(0);
+    case CommandLine::Action::kVersion:
+      std::fputs(VersionText("rigplot").c_str(), stdout);
+      std::exit(0);
+    case CommandLine::Action::kError:
+      std::fprintf(stderr, "rigplot: %s\n\n%s", m_options.error.c_str(),
+                   UsageText("rigplot").c_str());
+      std::exit(2);
+    case CommandLine::Action::kRun:
+      break;
+  }
 
   SetRegistryKey(L"Local AppWizard-Generated Applications");
   LoadStdProfileSettings(4);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "radio/command_line.h"
 #include "win32/doc_framework.h"
 
 namespace rigplot {
@@ -14,6 +15,9 @@ class CCommTermApp : public CWinApp {
  public:
   bool InitInstance() override;
   bool OnCmdMsg(UINT id) override;
+
+  // The command line, read before anything opens.
+  const CommandLine& options() const { return m_options; }
 
  private:
   void SetRegistryKey(const wchar_t* key);
@@ -26,6 +30,7 @@ class CCommTermApp : public CWinApp {
   std::wstring m_pszProfileKey;  // HKEY_CURRENT_USER\Software\<key>\RIGPLOT
   std::vector<std::wstring> m_pRecentFileList;
   std::unique_ptr<CSingleDocTemplate> m_pDocTemplate;
+  CommandLine m_options;
 };
 
 }  // namespace rigplot

@@ -4,11 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "radio/port_settings.h"
-#include "radio/serial_port.h"
-#include "report/report_parser.h"
-#include "stations/map_script_writer.h"
-#include "stations/station_table.h"
 #include "win32/resource.h"
 #include "win32/text.h"
 #include "win32/trace.h"
@@ -17,20 +12,24 @@ namespace rigplot {
 
 namespace {
 
-// The radio link's state lives as long as the process: the view ends the
-// process itself and never runs their destructors before that.
-PortConfig g_portConfig;
-SerialPort g_commPort;
-ReportParser g_reportParser;
-StationTable g_stationTable;
-MapScriptWriter g_mapScriptWriter;
-
 // Shows a start-up failure with no owner window, the only thing the user
 // sees, and ends the process once it is closed. Status 1: it is a failure.
-[[noreturn]] void FailStartup(const char* message) {
+[[noreturn]] void FailStartup(const LinkResult& result) {
+  const char* message = FailureMessage(result.failure);
   Trace("start-up failed: %s", message);
+  // The settings message says it all; a port or thread failure has an OS reason.
+  if (result.failure == LinkFailure::kPortNotOpened) {
+    std::fprintf(stderr, "rigplot: cannot open %s\n", result.osError.c_str());
+  } else if (result.failure == LinkFailure::kWorkerNotStarted) {
+    std::fprintf(stderr, "rigplot: cannot start the receive thread: %s\n", result.osError.c_str());
+  }
   MessageBoxW(nullptr, Wide(message).c_str(), L"", MB_OK);
   std::exit(1);
+}
+
+// The desktop program says nothing of the link's changes but to the trace.
+void TraceLine(const std::string& line) {
+  Trace("%s", line.c_str());
 }
 
 }  // namespace
@@ -39,26 +38,19 @@ const CRuntimeClass CCommTermView::kRuntimeClass{"CCommTermView", &CreateObjectO
 
 CCommTermView::CCommTermView() {
   Trace("view constructed");
-  // The stop flag belongs to the worker, which starts with it clear.
-  g_reportParser.reset();
-  if (!LoadPortSettings(g_portConfig)) FailStartup(kSettingsMissingMessage);
-  std::string osError;
-  if (!g_commPort.Open(g_portConfig.portPath, g_portConfig.baudRate, &osError)) {
-    std::fprintf(stderr, "rigplot: cannot open %s: %s\n", g_portConfig.portPath.c_str(),
-                 osError.c_str());
-    FailStartup(kPortOpenFailedMessage);
-  }
-  m_pReceiveThread = std::make_unique<ReceiveWorker>(g_commPort, g_portConfig, g_reportParser,
-                                                     g_stationTable, g_mapScriptWriter);
+  // The view ends the process itself and never destroys the link before that.
+  m_radioLink = std::make_unique<RadioLink>(&TraceLine);
+  const LinkResult opened = m_radioLink->Open();
+  if (!opened) FailStartup(opened);
 }
 
-// The worker runs from here on, before the frame is first shown.
+// The worker runs from here on, before the frame is first shown. A worker
+// that cannot start ends the program here, as a port that cannot be opened
+// does: no window is left half made.
 int CCommTermView::OnCreate(const CREATESTRUCTW* cs) {
   if (CView::OnCreate(cs) == -1) return -1;
-  if (!m_pReceiveThread->Start()) {
-    std::fprintf(stderr, "rigplot: cannot start the receive thread\n");
-    return -1;
-  }
+  const LinkResult started = m_radioLink->Start();
+  if (!started) FailStartup(started);
   Trace("worker started");
   return 0;
 }
@@ -67,12 +59,10 @@ int CCommTermView::OnCreate(const CREATESTRUCTW* cs) {
 // and rewrite, before Stop returns; the map script stays on disk.
 void CCommTermView::OnDestroy() {
   CView::OnDestroy();
-  m_pReceiveThread->Stop();
-  const auto reports = m_pReceiveThread->reportsStored();
-  m_pReceiveThread.reset();
-  g_commPort.Close();
-  g_mapScriptWriter.CloseIfOpen();
-  Trace("view OnDestroy: stopped after %llu reports", static_cast<unsigned long long>(reports));
+  const bool ended = m_radioLink->Stop();
+  Trace("view OnDestroy: stopped after %llu reports%s",
+        static_cast<unsigned long long>(m_radioLink->reportsStored()),
+        ended ? "" : " (the receive thread did not end)");
   std::exit(0);
 }
 
@@ -83,11 +73,7 @@ bool CCommTermView::OnCmdMsg(UINT id) {
 }
 
 void CCommTermView::OnTableClear() {
-  {
-    // The map script waits for the next report.
-    std::scoped_lock lock(g_stationTable.mutex());
-    g_stationTable.Clear();
-  }
+  m_radioLink->ClearTable();  // the map script waits for the next report
   Trace("table cleared");
 }
 

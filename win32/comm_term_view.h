@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "radio/receive_worker.h"
+#include "radio/radio_link.h"
 #include "win32/doc_framework.h"
 
 namespace rigplot {
@@ -27,7 +27,8 @@ class CCommTermView : public CView {
   void OnDestroy() override;
   void OnTableClear();
 
-  std::unique_ptr<ReceiveWorker> m_pReceiveThread;  // created stopped, started by OnCreate
+  // The radio link: port opened by the constructor, worker started by OnCreate.
+  std::unique_ptr<RadioLink> m_radioLink;
 };
 
 }  // namespace rigplot

@@ -205,6 +205,11 @@ LRESULT CFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       OnClose();
       return 0;
+    case WM_ENDSESSION:
+      // Log-off or shut-down: the process may end as soon as this returns, so
+      // the window goes now and takes the view's stop sequence with it.
+      if (wParam) DestroyWindow(m_hWnd);
+      return 0;
     case WM_DESTROY:
       if (AfxGetApp()->m_pMainWnd == this) PostQuitMessage(0);
       return 0;

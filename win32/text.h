@@ -19,6 +19,17 @@ inline std::wstring Wide(std::string_view utf8) {
   return out;
 }
 
+inline std::string Utf8(std::wstring_view wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                        nullptr, nullptr);
+  }
+  return out;
+}
+
 // A string from the string table; empty when it is not there.
 inline std::wstring LoadResourceString(UINT id) {
   const wchar_t* text = nullptr;

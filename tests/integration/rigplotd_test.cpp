@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,7 @@ class Daemon {
   }
 
   bool started() const { return m_pid > 0; }
+  pid_t pid() const { return m_pid; }
   void Signal(int sig) const { ::kill(m_pid, sig); }
 
   // Reads its output until `text` shows up; false after 5 s.
@@ -120,14 +122,26 @@ std::string SettingsFor(const Pty& pty, const char* rate = "9600") {
   return pty.path().substr(5) + " " + rate + "\r\n";
 }
 
+// A process id that no process has any more.
+pid_t DeadPid() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
 TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   TempDir dir;
   test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty, "4800"));
+  // A lock left by a program that died is taken over, and ours goes at stop.
+  const std::string lockFile = test::LockFileFor(pty.path());
+  test::WriteWholeFile(lockFile, test::LockText(DeadPid()));
   Daemon daemon(dir);
   ASSERT_TRUE(daemon.started());
   ASSERT_TRUE(daemon.WaitForOutput("\n"));
+  EXPECT_EQ(test::ReadWholeFile(lockFile), test::LockText(daemon.pid()));
   EXPECT_NE(daemon.output().find(pty.path()), std::string::npos) << daemon.output();
   EXPECT_NE(daemon.output().find("4800"), std::string::npos) << daemon.output();
   EXPECT_NE(daemon.output().find(dir / "0.mps"), std::string::npos) << daemon.output();
@@ -150,6 +164,9 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   daemon.Signal(SIGTERM);
   EXPECT_EQ(daemon.ExitStatus(), 0) << daemon.output();
   EXPECT_EQ(test::ReadWholeFile(map), content);  // the last map stays
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
+  EXPECT_NE(daemon.output().find("rigplotd: stopped after 3 reports"), std::string::npos)
+      << daemon.output();
   // Only flow control ever went to the radio.
   for (char c : pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
 }
@@ -194,13 +211,17 @@ TEST(Rigplotd, StartUpFailuresExitWithStatusOneAndSayWhy) {
     EXPECT_NE(daemon.output().find(c.message), std::string::npos) << daemon.output();
     EXPECT_NE(daemon.output().find(c.reason), std::string::npos) << daemon.output();
   }
-  // A second copy on a port already in use.
+  // A port another serial program holds: its live lock file refuses us,
+  // and stays as it was.
   TempDir dir;
   test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
   Daemon daemon(dir);
   EXPECT_EQ(daemon.ExitStatus(), 1) << daemon.output();
   EXPECT_NE(daemon.output().find(kPortFailed), std::string::npos) << daemon.output();
-  EXPECT_NE(daemon.output().find("in use"), std::string::npos) << daemon.output();
+  EXPECT_NE(daemon.output().find("locked by process " + std::to_string(::getpid())),
+            std::string::npos)
+      << daemon.output();
+  EXPECT_EQ(test::ReadWholeFile(test::LockFileFor(pty.path())), test::LockText(::getpid()));
 }
 
 TEST(Rigplotd, AnswersVersionAndHelpWithoutTouchingThePort) {
@@ -215,9 +236,10 @@ TEST(Rigplotd, AnswersVersionAndHelpWithoutTouchingThePort) {
     EXPECT_EQ(daemon.ExitStatus(), 0);
     EXPECT_NE(daemon.output().find("RIGPLOT.ini"), std::string::npos);
   }
-  {
-    Daemon daemon(dir, {"--bogus"});
-    EXPECT_EQ(daemon.ExitStatus(), 2);
+  for (const char* wrong : {"--bogus", "--kml"}) {
+    Daemon daemon(dir, {wrong});
+    EXPECT_EQ(daemon.ExitStatus(), 2) << wrong;
+    EXPECT_NE(daemon.output().find("Usage: rigplotd"), std::string::npos) << daemon.output();
   }
 }
 

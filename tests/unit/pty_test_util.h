@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -123,6 +124,20 @@ inline void WriteWholeFile(const std::string& path, std::string_view bytes) {
 }
 
 // Waits for another thread or process to get somewhere; false on timeout.
+// The shared serial lock file for a device, and the text a lock of `pid` holds.
+inline std::string LockFileFor(const std::string& device) {
+  std::string name = device.substr(5);  // without "/dev/"
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return "/run/lock/LCK.." + name;
+}
+inline std::string LockText(long pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%10ld\n", pid);
+  return text;
+}
+
 inline bool WaitUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) {
   const auto deadline = std::chrono::steady_clock::now() + limit;

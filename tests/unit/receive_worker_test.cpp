@@ -6,11 +6,16 @@
 #include <termios.h>
 #include <time.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "radio/radio_link.h"
 #include "tests/unit/nmea_test_util.h"
 #include "tests/unit/pty_test_util.h"
 
@@ -40,8 +45,9 @@ int CountOf(const std::string& text, const std::string& what) {
   return count;
 }
 
-// The radio link of one run: a pty for the radio, the worker on its slave,
-// TEMP pointing at a fresh directory for the map script.
+// The radio link of one run: a pty for the radio, the link on its slave,
+// TEMP pointing at a fresh directory for the map script, and the lines the
+// link says kept for the test.
 class ReceiveWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,21 +55,20 @@ class ReceiveWorkerTest : public ::testing::Test {
     ::setenv("TEMP", m_dir.path().c_str(), 1);
     OpenOn(m_pty.path());
   }
-  // The worker keeps its own copy of the settings, for reopening.
   void OpenOn(const std::string& path) {
-    m_worker.reset();
-    m_port.Close();
-    m_config = {path, 9600};
-    ASSERT_TRUE(m_port.Open(m_config.portPath, m_config.baudRate));
-    m_worker = std::make_unique<ReceiveWorker>(m_port, m_config, m_parser, m_table, m_writer);
+    m_link = std::make_unique<RadioLink>([this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(m_linesLock);
+      m_lines.push_back(line);
+    });
+    const LinkResult opened = m_link->Open(PortConfig{path, 9600});
+    ASSERT_TRUE(opened) << opened.osError;
   }
   void TearDown() override {
-    if (m_worker) m_worker->Stop();
-    m_port.Close();
-    m_writer.CloseIfOpen();
+    m_link.reset();
     // The program never writes to the radio: at most flow-control bytes.
     for (char c : m_pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
   }
+  void Start() { ASSERT_TRUE(m_link->Start()); }
 
   // Queues the bytes on the line while the worker is not reading yet.
   void Queue(const std::string& bytes) {
@@ -73,30 +78,44 @@ class ReceiveWorkerTest : public ::testing::Test {
 
   std::string Map() const { return test::ReadWholeFile(m_dir / "0.mps"); }
   bool ReportsReach(std::uint64_t n) {
-    return WaitUntil([&] { return m_worker->reportsStored() >= n; });
+    return WaitUntil([&] { return m_link->reportsStored() >= n; });
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(m_linesLock);
+    return m_lines;
+  }
+  std::string AllLines() {
+    std::string all;
+    for (const auto& line : Lines()) all += line + "\n";
+    return all;
+  }
+  int Count() {
+    std::lock_guard<std::mutex> lock(m_link->table().mutex());
+    return m_link->table().count();
+  }
+  std::string CallsignAt(int slot) {
+    std::lock_guard<std::mutex> lock(m_link->table().mutex());
+    return m_link->table().slot(slot).callsign;
   }
 
   Pty m_pty;
   TempDir m_dir;
-  PortConfig m_config;
-  SerialPort m_port;
-  ReportParser m_parser;
-  StationTable m_table;
-  MapScriptWriter m_writer;
-  std::unique_ptr<ReceiveWorker> m_worker;
+  std::mutex m_linesLock;
+  std::vector<std::string> m_lines;
+  std::unique_ptr<RadioLink> m_link;
 };
 
 TEST_F(ReceiveWorkerTest, ReportSplitOverThreeReadsCompletesOnItsLastByte) {
-  ASSERT_TRUE(m_worker->Start());
+  Start();
   const std::string report = StationReport(1);
   ASSERT_TRUE(m_pty.Send(report.substr(0, 40)));
-  ASSERT_TRUE(WaitUntil([&] { return m_worker->blocksRead() >= 1 && m_pty.SlaveQueued() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return m_link->blocksRead() >= 1 && m_pty.SlaveQueued() == 0; }));
   ASSERT_TRUE(m_pty.Send(report.substr(40, 35)));
-  ASSERT_TRUE(WaitUntil([&] { return m_worker->blocksRead() >= 2 && m_pty.SlaveQueued() == 0; }));
-  EXPECT_EQ(m_worker->reportsStored(), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return m_link->blocksRead() >= 2 && m_pty.SlaveQueued() == 0; }));
+  EXPECT_EQ(m_link->reportsStored(), 0u);
   ASSERT_TRUE(m_pty.Send(report.substr(75)));
   ASSERT_TRUE(ReportsReach(1));
-  EXPECT_EQ(m_worker->mapScriptPath(), m_dir / "0.mps");
+  EXPECT_EQ(m_link->mapScriptPath(), m_dir / "0.mps");
   const std::string map = Map();
   EXPECT_EQ(CountOf(map, "point pos="), 1);
   EXPECT_NE(map.find("oid=\"1\" gid=\"0.4\" str=\"JA1AA001\""), std::string::npos);
@@ -120,10 +139,10 @@ TEST_F(ReceiveWorkerTest, SevenHundredQueuedBytesAreReadAs512Then188) {
   ASSERT_TRUE(straddles);
 
   Queue(bytes);
-  ASSERT_TRUE(m_worker->Start());
+  Start();
   ASSERT_TRUE(ReportsReach(7));
-  EXPECT_EQ(m_worker->blocksRead(), 2u);
-  EXPECT_EQ(m_table.count(), 7);
+  EXPECT_EQ(m_link->blocksRead(), 2u);
+  EXPECT_EQ(Count(), 7);
   const std::string map = Map();
   EXPECT_EQ(CountOf(map, "point pos="), 7);
   for (int n = 1; n <= 7; ++n) {
@@ -136,49 +155,30 @@ TEST_F(ReceiveWorkerTest, SevenHundredQueuedBytesAreReadAs512Then188) {
 
 TEST_F(ReceiveWorkerTest, TwoReportsInOneReadAreBothStoredAndMapped) {
   Queue(StationReport(1) + StationReport(2));
-  ASSERT_TRUE(m_worker->Start());
+  Start();
   ASSERT_TRUE(ReportsReach(2));
-  EXPECT_EQ(m_worker->blocksRead(), 1u);
-  EXPECT_EQ(m_table.count(), 2);
-  EXPECT_EQ(m_table.slot(0).callsign, "JA1AA001");
-  EXPECT_EQ(m_table.slot(1).callsign, "JA1AA002");
+  EXPECT_EQ(m_link->blocksRead(), 1u);
+  EXPECT_EQ(Count(), 2);
+  EXPECT_EQ(CallsignAt(0), "JA1AA001");
+  EXPECT_EQ(CallsignAt(1), "JA1AA002");
   EXPECT_EQ(CountOf(Map(), "point pos="), 2);
 }
 
-TEST_F(ReceiveWorkerTest, StopWhileIdleEndsTheWorkerAndLeavesThePortToTheFrontEnd) {
-  ASSERT_TRUE(m_worker->Start());
+TEST_F(ReceiveWorkerTest, StopWhileIdleEndsTheWorkerAndClosesThePort) {
+  Start();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  m_worker->Stop();
-  EXPECT_TRUE(m_worker->stopRequested());
-  EXPECT_TRUE(m_port.IsOpen());
-  m_worker->Stop();  // a second stop is harmless
-  // Bytes that arrive afterwards are not read.
-  ASSERT_TRUE(m_pty.Send(StationReport(1)));
-  ASSERT_TRUE(WaitUntil([&] { return m_pty.SlaveQueued() > 0; }));
-  EXPECT_EQ(m_worker->blocksRead(), 0u);
-}
-
-TEST_F(ReceiveWorkerTest, StopBeforeStartNeverReadsButStillClearsTheTable) {
-  {
-    std::lock_guard<std::mutex> lock(m_table.mutex());
-    PendingReport old;
-    old.callsign = "OLD";
-    m_table.StoreReport(old);
-  }
-  const std::string report = StationReport(1);
-  Queue(report);
-  m_worker->Stop();
-  ASSERT_TRUE(m_worker->Start());
-  m_worker->Stop();
-  EXPECT_EQ(m_worker->blocksRead(), 0u);
-  EXPECT_EQ(m_pty.SlaveQueued(), static_cast<int>(report.size()));
-  EXPECT_EQ(m_table.count(), 0);
+  EXPECT_TRUE(m_link->Stop());
+  EXPECT_TRUE(m_link->worker()->stopRequested());
+  EXPECT_FALSE(m_link->port().IsOpen());
+  EXPECT_TRUE(m_link->Stop());  // a second stop is harmless
+  EXPECT_EQ(m_link->blocksRead(), 0u);
+  EXPECT_FALSE(m_link->Start()) << "a stopped link starts no worker";
 }
 
 // CPU time of the worker's thread, in milliseconds.
-double ThreadCpuMs(ReceiveWorker& worker) {
+double ThreadCpuMs(RadioLink& link) {
   clockid_t clock;
-  if (pthread_getcpuclockid(worker.nativeHandle(), &clock) != 0) return -1;
+  if (pthread_getcpuclockid(link.worker()->nativeHandle(), &clock) != 0) return -1;
   timespec ts{};
   clock_gettime(clock, &ts);
   return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
@@ -190,7 +190,7 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
   const std::string link = m_dir / "radio";
   std::filesystem::create_symlink(m_pty.path(), link);
   OpenOn(link);
-  ASSERT_TRUE(m_worker->Start());
+  Start();
   // Half a report before the break must not join half of one after it.
   ASSERT_TRUE(m_pty.Send(StationReport(1) + StationReport(2).substr(0, 60)));
   ASSERT_TRUE(ReportsReach(1));
@@ -202,12 +202,12 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
   const std::string gone = link + ".gone";
   std::filesystem::create_symlink(m_dir / "absent", gone);
   std::filesystem::rename(gone, link);
-  const double cpuBefore = ThreadCpuMs(*m_worker);
+  const double cpuBefore = ThreadCpuMs(*m_link);
   std::this_thread::sleep_for(std::chrono::milliseconds(2200));
-  const double cpuSpent = ThreadCpuMs(*m_worker) - cpuBefore;
+  const double cpuSpent = ThreadCpuMs(*m_link) - cpuBefore;
   EXPECT_GE(cpuSpent, 0);
   EXPECT_LT(cpuSpent, 50) << "the worker spins while the device is gone";
-  EXPECT_EQ(m_worker->reopens(), 0u);
+  EXPECT_EQ(m_link->reopens(), 0u);
 
   Pty replugged;
   ASSERT_TRUE(replugged.ok());
@@ -221,24 +221,52 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
         return tcgetattr(replugged.slave(), &tio) == 0 && !(tio.c_lflag & ECHO);
       },
       std::chrono::seconds(5)));
-  EXPECT_EQ(m_worker->reopens(), 1u);
+  EXPECT_EQ(m_link->reopens(), 1u);
   ASSERT_TRUE(replugged.Send(StationReport(2).substr(60) + StationReport(3)));
   ASSERT_TRUE(ReportsReach(2));
-  EXPECT_EQ(m_table.count(), 2);
-  EXPECT_EQ(m_table.slot(0).callsign, "JA1AA001");
-  EXPECT_EQ(m_table.slot(1).callsign, "JA1AA003");
+  EXPECT_EQ(Count(), 2);
+  EXPECT_EQ(CallsignAt(0), "JA1AA001");
+  EXPECT_EQ(CallsignAt(1), "JA1AA003");
   const std::string map = Map();
   EXPECT_EQ(CountOf(map, "point pos="), 2);
-  m_worker->Stop();  // also while reading from the new device
+  // One line when the cable went, one when it came back.
+  const auto lines = Lines();
+  ASSERT_EQ(lines.size(), 2u) << AllLines();
+  EXPECT_EQ(lines[0].rfind("adapter gone from " + link + ": ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "adapter back on " + link);
+  m_link->Stop();  // also while reading from the new device
   for (char c : replugged.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
 }
 
 TEST_F(ReceiveWorkerTest, StopDuringThePauseEndsTheWorker) {
-  ASSERT_TRUE(m_worker->Start());
+  Start();
   m_pty.CloseMaster();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  m_worker->Stop();
-  EXPECT_FALSE(m_port.IsOpen());  // the worker let go of the dead device
+  ASSERT_TRUE(WaitUntil([&] { return !m_link->adapterPresent(); }));
+  EXPECT_FALSE(m_link->port().IsOpen());  // the worker let go of the dead device
+  EXPECT_TRUE(m_link->Stop(std::chrono::seconds(30)));
+}
+
+// A map folder that cannot be written: one line for the fault however many
+// reports meet it, one when it is back, and no report lost from the table.
+TEST_F(ReceiveWorkerTest, AFailingOutputIsSaidOnceAndCatchesUpWhenItWorksAgain) {
+  const std::filesystem::path folder = m_dir / "maps";
+  ::setenv("TEMP", folder.c_str(), 1);
+  Start();
+  for (int n = 1; n <= 5; ++n) ASSERT_TRUE(m_pty.Send(StationReport(n)));
+  ASSERT_TRUE(ReportsReach(5));
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u) << AllLines();
+  EXPECT_EQ(lines[0], "cannot write " + (folder / "0.mps").string() + ": " + std::strerror(ENOENT));
+  ASSERT_FALSE(m_link->status().outputs.at(0).working);
+
+  std::filesystem::create_directory(folder);
+  ASSERT_TRUE(m_pty.Send(StationReport(6)));
+  ASSERT_TRUE(ReportsReach(6));
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 2u) << AllLines();
+  EXPECT_EQ(lines[1], "writing " + (folder / "0.mps").string() + " again");
+  EXPECT_EQ(CountOf(test::ReadWholeFile(folder / "0.mps"), "point pos="), 6);
+  EXPECT_TRUE(m_link->status().outputs.at(0).working);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -49,17 +51,23 @@ TEST(SerialPort, RefusesARateOffTheList) {
 }
 
 // Tests run as root, where TIOCEXCL alone would let a second copy in.
+// The flock keeps out a second opener in this process (whose own lock file
+// it may take over); the shared lock file is ours while open and gone after.
 TEST(SerialPort, SecondOpenOfTheSameDeviceFails) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
+  const std::string lockFile = test::LockFileFor(pty.path());
   SerialPort first;
   SerialPort second;
   ASSERT_TRUE(first.Open(pty.path(), 9600));
+  EXPECT_EQ(test::ReadWholeFile(lockFile), test::LockText(::getpid()));
   std::string reason;
   EXPECT_FALSE(second.Open(pty.path(), 9600, &reason));
   EXPECT_NE(reason.find("in use"), std::string::npos) << reason;
   first.Close();
   EXPECT_TRUE(second.Open(pty.path(), 9600));
+  second.Close();
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
 }
 
 TEST(SerialPort, LineSettingsSeenFromTheOtherSide) {

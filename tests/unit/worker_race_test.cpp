@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "radio/receive_worker.h"
+#include "radio/radio_link.h"
 #include "tests/unit/nmea_test_util.h"
 #include "tests/unit/pty_test_util.h"
 
@@ -40,14 +40,10 @@ TEST(WorkerRace, ClearsAndAStopRaceTheStoresAndRewrites) {
   ASSERT_TRUE(pty.ok());
   ::setenv("TEMP", dir.path().c_str(), 1);
   ASSERT_EQ(::fcntl(pty.master(), F_SETFL, ::fcntl(pty.master(), F_GETFL) | O_NONBLOCK), 0);
-  const PortConfig config{pty.path(), 19200};
-  SerialPort port;
-  ASSERT_TRUE(port.Open(config.portPath, config.baudRate));
-  ReportParser parser;
-  StationTable table;
-  MapScriptWriter writer;
-  ReceiveWorker worker(port, config, parser, table, writer);
-  ASSERT_TRUE(worker.Start());
+  RadioLink link;
+  ASSERT_TRUE(link.Open(PortConfig{pty.path(), 19200}));
+  ASSERT_TRUE(link.Start());
+  const StationTable& table = link.table();
 
   std::atomic<bool> radioOn{true};
   std::thread radio([&] {
@@ -66,10 +62,7 @@ TEST(WorkerRace, ClearsAndAStopRaceTheStoresAndRewrites) {
   int emptyMaps = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < end) {
-    {
-      std::scoped_lock lock(table.mutex());
-      table.Clear();
-    }
+    link.ClearTable();
     ++clears;
     {
       std::scoped_lock lock(table.mutex());
@@ -79,14 +72,12 @@ TEST(WorkerRace, ClearsAndAStopRaceTheStoresAndRewrites) {
     if (map.find("message str=\" 0 ") != std::string::npos) ++emptyMaps;
     std::this_thread::sleep_for(std::chrono::microseconds(300));
   }
-  worker.Stop();  // while the radio still sends
+  EXPECT_TRUE(link.Stop());  // while the radio still sends
   radioOn = false;
   radio.join();
   EXPECT_GT(clears, 100);
-  EXPECT_GT(worker.reportsStored(), 100u);
+  EXPECT_GT(link.reportsStored(), 100u);
   EXPECT_EQ(emptyMaps, 0);
-  port.Close();
-  writer.CloseIfOpen();
 }
 
 }  // namespace
