@@ -1,11 +1,15 @@
 // The live map page of a radio link, in one call for every front end.
 //
 //   RadioLink link(sink);
-//   link.Open(...);
-//   auto page = StartWebPage(link, commandLine, sink);  // before link.Start()
+//   link.Open();
+//   auto page = StartWebPage(link, commandLine, sink);  // takes the port, adds the feed
 //   link.Start();
+//   if (page) page->Serve();                             // answers from here on
 //   ... page ? page->url() : "no page" ...
-//   // the page goes before the link (declare it after the link)
+//
+// The page must go before the link: declare it after the link. It answers
+// only once the link has started, since the status it shows is read from the
+// running link.
 //
 // Owns: the page's server; the live feed is shared with the output it adds to
 // the link. Without a page (--web off, or the address cannot be taken, said
@@ -30,6 +34,8 @@ class WebPage {
   WebPage& operator=(const WebPage&) = delete;
 
   bool Listen(std::string& osError) { return m_server.Listen(osError); }
+  // Starts answering; call once the link has started.
+  void Serve() { m_server.Serve(); }
   // Ends every connection; bounded. The destructor calls it.
   void Stop() { m_server.Stop(); }
 
@@ -43,9 +49,10 @@ class WebPage {
   WebServer m_server;
 };
 
-// Serves the page as the command line asks and adds its live feed to the
-// link. Call after link.Open and before link.Start. Null when the page is off
-// or its address cannot be taken; the sink is then told once why.
+// Takes the page's address as the command line asks and adds its live feed
+// to the link; Serve() starts answering. Call after link.Open and before
+// link.Start. Null when the page is off or its address cannot be taken; the
+// sink is then told once why.
 std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
                                       const LinkEventSink& sink);
 

@@ -389,7 +389,9 @@ class WebServer::Impl {
     std::string origin;
     const bool tiles = !settings.tilesUrl.empty() && TileOrigin(settings.tilesUrl, origin);
     MakePage(tiles ? settings.tilesUrl : std::string(), origin);
-    Configure(tiles ? origin : std::string("'none'"));
+    // data: for Leaflet's blank image, which stops an unwanted tile loading,
+    // and the page's empty icon.
+    Configure(tiles ? origin + " data:" : std::string("data:"));
   }
 
   bool Listen(const WebSettings& settings, int& port, std::string& osError) {
@@ -410,8 +412,14 @@ class WebServer::Impl {
       return false;
     }
     m_server.RaiseBacklog();
-    m_thread = std::thread([this, settings, port] { Accept(settings, port); });
+    m_settings = settings;
+    m_port = port;
     return true;
+  }
+
+  void Serve() {
+    if (m_thread.joinable() || m_stopRequested || m_port <= 0) return;
+    m_thread = std::thread([this] { Accept(); });
   }
 
   void Stop() {
@@ -424,7 +432,11 @@ class WebServer::Impl {
       m_server.StopAccepting();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable()) {
+      m_thread.join();
+    } else {
+      m_server.CloseUnused();
+    }
   }
 
  private:
@@ -446,6 +458,12 @@ class WebServer::Impl {
     // is still open, so a repeat closes nothing twice.
     void StopAccepting() {
       if (is_running() && svr_sock_ != INVALID_SOCKET) stop();
+    }
+
+    // The port of a server that was bound but never served.
+    void CloseUnused() {
+      const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+      if (sock != INVALID_SOCKET) CloseSocket(sock);
     }
 
     void CloseClients() {
@@ -616,19 +634,22 @@ class WebServer::Impl {
   // The library ends its accepting loop, closing the port, on any error of
   // accept() but a few; errors that a client can cause (a connection reset
   // before it was taken) must not end the page, so the port is taken again.
-  void Accept(const WebSettings& settings, int port) {
+  void Accept() {
     for (int retry = 0; retry < 100 && !m_stopRequested; ++retry) {
       m_server.listen_after_bind();
       if (m_stopRequested) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      if (m_stopRequested || !m_server.bind_to_port(settings.host, port)) break;
+      if (m_stopRequested || !m_server.bind_to_port(m_settings.host, m_port)) break;
       m_server.RaiseBacklog();
     }
+    m_server.CloseUnused();
     m_acceptEnded = true;
   }
 
   std::shared_ptr<LiveFeed> m_feed;
   StatusSource m_status;
+  WebSettings m_settings;
+  int m_port = 0;
   PageServer m_server;
   std::string m_index;
   std::thread m_thread;
@@ -646,6 +667,10 @@ WebServer::~WebServer() {
 
 bool WebServer::Listen(std::string& osError) {
   return m_impl->Listen(m_settings, m_port, osError);
+}
+
+void WebServer::Serve() {
+  m_impl->Serve();
 }
 
 void WebServer::Stop() {

@@ -49,9 +49,13 @@ class WebServer {
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
-  // Binds the address and starts serving. False with the OS's text when the
-  // address cannot be taken (another program has the port, no such address).
+  // Takes the address; connections wait in the backlog until Serve. False
+  // with the OS's text when the address cannot be taken (another program has
+  // the port, no such address).
   bool Listen(std::string& osError);
+
+  // Starts answering, once. After Listen succeeded.
+  void Serve();
 
   // Ends every connection and the accepting thread; bounded by the timeouts
   // above. Idempotent.

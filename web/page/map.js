@@ -71,7 +71,7 @@
   function receivedText(iso) {
     const m = /^\d\d(\d\d)-(\d\d)-(\d\d)T(\d\d:\d\d:\d\d)(Z|[+-]\d\d:\d\d)$/.exec(iso || '');
     if (!m) return '-';
-    const zone = m[5] === '+09:00' ? 'JST' : m[5] === 'Z' ? 'UTC' : 'UTC' + m[5];
+    const zone = { '+09:00': 'JST', 'Z': 'UTC', '+00:00': 'UTC' }[m[5]] || 'UTC' + m[5];
     return `${m[1]}/${m[2]}/${m[3]} ${m[4]} ${zone}`;
   }
 
@@ -141,9 +141,14 @@
     map.getContainer().classList.add('no-tiles');
   }
   L.control.scale({ imperial: false }).addTo(map);
+  // Callsigns beside the markers once they have room.
+  const showLabels = () => map.getContainer().classList.toggle('labels', map.getZoom() >= 9);
+  map.on('zoomend', showLabels);
+  showLabels();
 
-  // Fit the stations once; after that the view is the user's.
+  // Fit the stations; once the user moves the map the view is theirs.
   let fitted = false;
+  let fittedCount = 0;
   let ourMove = false;
   map.on('movestart', () => { if (!ourMove) fitted = true; });
   function moveMap(action) {
@@ -169,6 +174,11 @@
         icon: stationIcon(gid), title: entry.props.callsign || '', riseOnHover: true,
       }).addTo(map);
       entry.marker.bindPopup(popupContent(entry.props));
+      const label = document.createElement('span');
+      label.textContent = entry.props.callsign || '';
+      entry.marker.bindTooltip(label, {
+        permanent: true, direction: 'right', offset: [12, 0], className: 'station-label',
+      });
     } else {
       entry.marker.setLatLng(entry.latlng);
       if (gid !== entry.gid) entry.marker.setIcon(stationIcon(gid));
@@ -181,7 +191,7 @@
     const sorted = order.slice().sort((a, b) => {
       const at = Number.isNaN(a.heardAt) ? -Infinity : a.heardAt;
       const bt = Number.isNaN(b.heardAt) ? -Infinity : b.heardAt;
-      return bt - at || a.index - b.index;
+      return bt - at || b.index - a.index;  // same second: the newer slot first
     });
     const now = Date.now();
     rows.replaceChildren(...sorted.map((entry) => {
@@ -197,6 +207,7 @@
       ago.textContent = Number.isNaN(entry.heardAt) ? '-' : agoText(now - entry.heardAt);
       row.addEventListener('click', () => {
         if (!entry.marker) return;
+        fitted = true;
         moveMap(() => map.panTo(entry.latlng));
         entry.marker.openPopup();
       });
@@ -231,9 +242,10 @@
     }
     renderList();
     count.textContent = `${order.length} 局受信`;
+    // Until the user moves the map, it follows the heard stations as they come in.
     const placed = order.filter((entry) => entry.latlng).map((entry) => entry.latlng);
-    if (!fitted && placed.length > 0) {
-      fitted = true;
+    if (!fitted && placed.length > fittedCount) {
+      fittedCount = placed.length;
       moveMap(() => {
         if (placed.length === 1) map.setView(placed[0], 11);
         else map.fitBounds(L.latLngBounds(placed), { padding: [40, 40], maxZoom: 12 });
