@@ -1,11 +1,8 @@
 #include "web/web_server.h"
 
-// The limits go into the library where it is compiled with this program (the
-// MinGW build); the shared Linux library gets the same values through the
-// calls below.
+// The backlog goes into the library where it is compiled with this program
+// (the MinGW build); the shared Linux library gets it by RaiseBacklog below.
 #define CPPHTTPLIB_LISTEN_BACKLOG 64
-#define CPPHTTPLIB_THREAD_POOL_COUNT 40
-#define CPPHTTPLIB_TCP_NODELAY true
 #include <httplib.h>
 
 #ifdef _WIN32
@@ -37,7 +34,6 @@ namespace rigplot {
 namespace {
 
 static_assert(CPPHTTPLIB_LISTEN_BACKLOG == WebLimits::kListenBacklog);
-static_assert(CPPHTTPLIB_THREAD_POOL_COUNT == WebLimits::kPoolThreads);
 
 #ifdef _WIN32
 constexpr int kNoSignal = 0;
@@ -419,6 +415,7 @@ class WebServer::Impl {
 
   void Serve() {
     if (m_thread.joinable() || m_stopRequested || m_port <= 0) return;
+    m_pool = std::make_unique<httplib::ThreadPool>(WebLimits::kPoolThreads);
     m_thread = std::thread([this] { Accept(); });
   }
 
@@ -437,9 +434,26 @@ class WebServer::Impl {
     } else {
       m_server.CloseUnused();
     }
+    // Connections still open were shut down above and end promptly.
+    if (m_pool) {
+      m_pool->shutdown();
+      m_pool.reset();
+    }
   }
 
  private:
+  // What the library's accepting loop takes as its task queue: a handle on
+  // the server's one pool, which that loop does not own.
+  class PoolUse final : public httplib::TaskQueue {
+   public:
+    explicit PoolUse(httplib::ThreadPool& pool) : m_pool(pool) {}
+    void enqueue(std::function<void()> fn) override { m_pool.enqueue(std::move(fn)); }
+    void shutdown() override {}
+
+   private:
+    httplib::ThreadPool& m_pool;
+  };
+
   // The library's server with the connection handling replaced: a cap on
   // clients, and the bounded stream above for every request.
   class PageServer final : public httplib::Server {
@@ -553,7 +567,9 @@ class WebServer::Impl {
 #endif
     });
     server.set_tcp_nodelay(true);
-    server.new_task_queue = [] { return new httplib::ThreadPool(WebLimits::kPoolThreads); };
+    // One pool for the server's life: the library would join its pool each
+    // time its accepting loop ends, which waits for every open event stream.
+    server.new_task_queue = [this]() -> httplib::TaskQueue* { return new PoolUse(*m_pool); };
     server.set_read_timeout(WebLimits::kIdleSeconds, 0);
     server.set_write_timeout(WebLimits::kWriteSeconds, 0);
     server.set_keep_alive_timeout(WebLimits::kIdleSeconds);
@@ -650,6 +666,7 @@ class WebServer::Impl {
   StatusSource m_status;
   WebSettings m_settings;
   int m_port = 0;
+  std::unique_ptr<httplib::ThreadPool> m_pool;
   PageServer m_server;
   std::string m_index;
   std::thread m_thread;

@@ -317,11 +317,14 @@ class BrowserTest(Session):
     def find(self, css):
         return self.browser.find_elements("css selector", css)
 
+    # Read in one script each, so that a page changing meanwhile cannot leave stale elements.
     def titles(self):
-        return sorted(e.get_attribute("title") for e in self.find(".leaflet-marker-icon"))
+        return sorted(self.browser.execute_script(
+            "return [...document.querySelectorAll('.leaflet-marker-icon')].map(e => e.title);"))
 
     def rows(self):
-        return [r.find_element("css selector", "td").text for r in self.find("#rows tr")]
+        return self.browser.execute_script(
+            "return [...document.querySelectorAll('#rows tr')].map(r => r.cells[0].textContent);")
 
     def notice_shown(self):
         return self.find("#notice")[0].is_displayed()
@@ -353,7 +356,10 @@ class BrowserTest(Session):
             "  return r.left >= m.left && r.right <= m.right && r.top >= m.top && r.bottom <= m.bottom; });"))
 
         self.find("#rows tr")[-1].click()  # the first heard: JA1ABC
-        popup = wait_for("JA1ABC's popup", lambda: self.find(".leaflet-popup-content"))[0].text
+        def popup_text():  # as shown, once it has faded in
+            return "".join(e.text for e in self.find(".leaflet-popup-content"))
+        popup = wait_for("JA1ABC's popup", lambda: "JA1ABC" in popup_text() and popup_text(),
+                         seen=popup_text)
         for text in ["JA1ABC", "受信日時 ", "データ日時 26/12/07 01:23:45 UTC", "移動速度 22.22 km/h",
                      "移動方向 0°", "レピータ", "メッセージ QRV ABC"]:
             self.assertIn(text, popup)
