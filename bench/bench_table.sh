@@ -36,9 +36,17 @@ trap 'kill "${sim:-}" "${daemon:-}" 2>/dev/null || true; rm -rf "$dir"' EXIT
 sim=$!
 while [[ ! -s $dir/port ]]; do sleep 0.05; done
 echo "$(head -n1 "$dir/port") 9600" >"$dir/RIGPLOT.ini"
-(cd "$dir" && TEMP=$dir exec "$OLDPWD/$build/rigplotd" --web 127.0.0.1:0 2>/dev/null) &
+(cd "$dir" && TEMP=$dir exec "$OLDPWD/$build/rigplotd" --web 127.0.0.1:0 2>"$dir/rigplotd.err") &
 daemon=$!
-while [[ ! -s $dir/0.mps ]]; do sleep 0.05; done
+for ((waited = 0; waited < 600; waited++)); do
+  [[ -s $dir/0.mps ]] && break
+  sleep 0.05
+done
+if [[ ! -s $dir/0.mps ]]; then
+  echo "rigplotd wrote no map script:" >&2
+  cat "$dir/rigplotd.err" >&2
+  exit 1
+fi
 sleep 1
 process_ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$daemon/stat"; }
 process_wakeups() { cat /proc/"$daemon"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'; }
