@@ -19,7 +19,7 @@ field() {
     $1 == name || $1 == substr(name, 1, length(name) - 1) "/real_time\"" { print $(at[column]) }'
 }
 
-core=$(bench 'BM_ParserThroughput|BM_StoreReport|BM_Render100|BM_Rewrite100')
+core=$(bench 'BM_ParserThroughput|BM_StoreReport|BM_Render100|BM_Rewrite100|BM_AllFourFiles100')
 link=$(bench 'BM_EndToEndPty')
 idle=$(bench 'BM_IdleSilentLine')
 page=$(bench 'BM_PageEventLatency')
@@ -63,6 +63,7 @@ store_known=$(figure "$(field BM_StoreReportFullTable cpu_time <<<"$core")" 1 0)
 store_evicting=$(figure "$(field BM_StoreReportEvicting cpu_time <<<"$core")" 1 0)
 render=$(figure "$(field BM_Render100 cpu_time <<<"$core")" 1e-3 1)
 rewrite=$(figure "$(field BM_Rewrite100 real_time <<<"$core")" 1e-3 1)
+all_four=$(figure "$(field BM_AllFourFiles100 real_time <<<"$core")" 1e-3 1)
 link_disk=$(figure "$(field BM_EndToEndPty items_per_second <<<"$link")" 1 0)
 link_tmpfs=$(figure "$(field BM_EndToEndPtyTmpfs items_per_second <<<"$link")" 1 0)
 worker_ticks=$(figure "$(field BM_IdleSilentLine cpu_ms <<<"$idle")" "$(figure "$ticks_per_second" 1e-3 6)" 0)
@@ -89,6 +90,7 @@ echo "| StoreReport, known station, full table | $store_known ns |"
 echo "| StoreReport, new station evicting the oldest | $store_evicting ns |"
 echo "| Render, 100 stations | $render µs |"
 echo "| Full rewrite, 100 stations, map on /tmp | $rewrite µs |"
+echo "| Map script, GeoJSON, KML and a log line per report, 100 stations, on /tmp | $all_four µs |"
 echo "| End to end through a pty, 100 stations, map on /tmp | $link_disk reports/s |"
 echo "| End to end through a pty, 100 stations, map on tmpfs | $link_tmpfs reports/s |"
 echo "| Idle receive worker, silent line, 10 s | $worker_ticks CPU ticks, $worker_wakeups wake-ups |"

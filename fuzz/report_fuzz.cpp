@@ -1,5 +1,5 @@
 // Fuzz target: any bytes off the air, cut into any reads, through the parser,
-// the station table and the map-script rendering behind it.
+// the station table and the map-script, GeoJSON and KML rendering behind it.
 //
 // Input layout: byte 0 picks how many stations are in the table beforehand
 // (0 to 100, so eviction is in reach), bytes 1 to 8 the sizes of the reads
@@ -15,6 +15,8 @@
 #include <string_view>
 
 #include "report/report_parser.h"
+#include "stations/geojson.h"
+#include "stations/kml.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
 
@@ -83,6 +85,34 @@ void CheckRender(const StationTable& table) {
   Require(lines == 3u + 95u + static_cast<std::size_t>(table.count()) + 3u, "wrong line count");
 }
 
+// Valid UTF-8 with no control byte but the line feed, and `marker` once per
+// station: nothing from the air opened or closed a value.
+void CheckOpenFormat(const std::string& out, std::string_view marker, int count,
+                     const char* format) {
+  for (std::size_t i = 0; i < out.size();) {
+    const auto b = static_cast<unsigned char>(out[i]);
+    const std::size_t length = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 0;
+    Require(length != 0 && (length == 1 || b >= 0xC2) && i + length <= out.size(), format);
+    for (std::size_t k = 1; k < length; ++k) {
+      Require((static_cast<unsigned char>(out[i + k]) & 0xC0) == 0x80, format);
+    }
+    Require(b >= 0x20 || b == '\n', format);
+    i += length;
+  }
+  int found = 0;
+  for (std::size_t at = out.find(marker); at != std::string::npos; at = out.find(marker, at + 1))
+    ++found;
+  Require(found == count, format);
+}
+
+void CheckOpenFormats(const StationTable& table) {
+  static std::string out;
+  rigplot::RenderGeoJson(out, table);
+  CheckOpenFormat(out, "{\"type\":\"Feature\"", table.count(), "GeoJSON broken");
+  rigplot::RenderKml(out, table);
+  CheckOpenFormat(out, "]]>", table.count(), "KML broken");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -105,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       CheckCaps(parser.report());
       table.StoreReport(parser.report());
       CheckRender(table);
+      CheckOpenFormats(table);
     }
     CheckCaps(parser.report());
   }

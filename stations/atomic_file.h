@@ -41,9 +41,9 @@ class AtomicFileWriter {
   const std::string& lastError() const { return m_lastError; }
 
  private:
-  PathEncoding m_encoding;
-  std::FILE* m_file = nullptr;  // open only during a replace
-  std::string m_tempPath;       // the new file while it is written
+  [[maybe_unused]] PathEncoding m_encoding;  // read on Windows only
+  std::FILE* m_file = nullptr;               // open only during a replace
+  std::string m_tempPath;                    // the new file while it is written
   std::string m_lastError;
 };
 

@@ -55,9 +55,7 @@ void AppendFeature(std::string& out, const StationRecord& station) {
   AppendField(out, text, ReadCourse(station.course, course) ? FormatNumber(course, text) : 0,
               "null");
   out += R"(,"speed_kmh":)";
-  AppendField(out, text,
-              SpeedIsFinite(station.speedKnots) ? FormatSpeedKmh(station.speedKnots, text) : 0,
-              "null");
+  AppendField(out, text, FormatFiniteSpeedKmh(station.speedKnots, text), "null");
   out += R"(,"utc_date":)";
   AppendJsonString(out, station.utcDate);
   out += R"(,"utc_time":)";

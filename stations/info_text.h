@@ -62,7 +62,10 @@ template <typename Text>
 void AppendInfoText(std::string& out, const StationRecord& station, const InfoTextLabels& labels,
                     Text text) {
   auto fieldChar = [&](const std::string& field, std::size_t index) {
-    if (index < field.size()) {
+    // A digit reads the same in every format: no call per digit.
+    if (index < field.size() && field[index] >= '0' && field[index] <= '9') {
+      out += field[index];
+    } else if (index < field.size()) {
       text(out, std::string_view(field).substr(index, 1));
     } else {
       out += '-';

@@ -57,6 +57,7 @@ const std::string& Head() {
           if (sector % 2 != 0) text += ".5";
           text += "</heading>";
         }
+        // A group's own style (a course past 371 degrees) has no heading: a round mark.
         text += "<Icon><href>";
         text += kIconBase;
         text += gid.size() > 1 ? "track.png" : "placemark_circle.png";

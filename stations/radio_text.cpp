@@ -70,12 +70,18 @@ void AppendUnit(std::string& out, char16_t unit) {
   }
 }
 
-// Walks the text: `ascii(out, byte)` for each byte below 0x80, UTF-8 for
-// every other character.
-template <typename Ascii>
-void Walk(std::string& out, std::string_view text, Ascii ascii) {
+// Walks the text: runs of bytes that `plain` passes are copied as they are,
+// `ascii(out, byte)` takes any other byte below 0x80, and every other
+// character goes out as UTF-8.
+template <typename Plain, typename Ascii>
+void Walk(std::string& out, std::string_view text, Plain plain, Ascii ascii) {
   const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t run = i;
+    while (i < n && plain(static_cast<unsigned char>(text[i]))) ++i;
+    out.append(text.data() + run, i - run);
+    if (i == n) break;
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
       ascii(out, b);
@@ -91,7 +97,13 @@ void Walk(std::string& out, std::string_view text, Ascii ascii) {
     } else {
       AppendUnit(out, kReplacement);
     }
+    ++i;
   }
+}
+
+// Printable ASCII but for the bytes a format must escape.
+bool Printable(unsigned char b) {
+  return b >= 0x20 && b < 0x7F;
 }
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -99,12 +111,17 @@ constexpr char kHex[] = "0123456789abcdef";
 }  // namespace
 
 void AppendUtf8(std::string& out, std::string_view cp932) {
-  Walk(out, cp932, [](std::string& o, unsigned char b) { o += static_cast<char>(b); });
+  Walk(
+      out, cp932, [](unsigned char b) { return b < 0x80; },
+      [](std::string& o, unsigned char b) { o += static_cast<char>(b); });
 }
 
 void AppendJsonString(std::string& out, std::string_view cp932) {
   out += '"';
-  Walk(out, cp932, [](std::string& o, unsigned char b) {
+  auto plain = [](unsigned char b) {
+    return Printable(b) && b != '"' && b != '\\' && b != '<' && b != '>' && b != '&';
+  };
+  Walk(out, cp932, plain, [](std::string& o, unsigned char b) {
     switch (b) {
       case '"':
         o += "\\\"";
@@ -136,7 +153,10 @@ void AppendJsonString(std::string& out, std::string_view cp932) {
 }
 
 void AppendXmlText(std::string& out, std::string_view cp932) {
-  Walk(out, cp932, [](std::string& o, unsigned char b) {
+  auto plain = [](unsigned char b) {
+    return Printable(b) && b != '&' && b != '<' && b != '>' && b != '"' && b != '\'';
+  };
+  Walk(out, cp932, plain, [](std::string& o, unsigned char b) {
     switch (b) {
       case '&':
         o += "&amp;";
@@ -176,10 +196,12 @@ void AppendCsvField(std::string& out, std::string_view cp932) {
     quote = quote || b == '"' || b == ',' || b < 0x20 || b == 0x7F;
   }
   if (quote) out += '"';
-  Walk(out, cp932, [](std::string& o, unsigned char b) {
-    if (b == '"') o += '"';
-    o += static_cast<char>(b);
-  });
+  Walk(
+      out, cp932, [](unsigned char b) { return b < 0x80 && b != '"'; },
+      [](std::string& o, unsigned char b) {
+        if (b == '"') o += '"';
+        o += static_cast<char>(b);
+      });
   if (quote) out += '"';
 }
 

@@ -2,7 +2,7 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -31,9 +31,28 @@ bool IsDecimal(std::string_view text) {
   return digits > 0 && points <= 1;
 }
 
-// from_chars does not take a leading point.
+// The decimal's value, correctly rounded. Up to 15 digits the digits make an
+// exact integer and the power of ten is exact, so one division rounds
+// correctly; longer texts go to from_chars (which does not take a leading
+// point).
 bool ReadDecimal(std::string_view text, double& value) {
   if (!IsDecimal(text)) return false;
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  if (text.size() <= 15) {
+    std::int64_t digits = 0;
+    int decimals = -1;
+    for (char c : text) {
+      if (c == '.') {
+        decimals = 0;
+        continue;
+      }
+      digits = digits * 10 + (c - '0');
+      if (decimals >= 0) ++decimals;
+    }
+    value = static_cast<double>(digits) / kPowers[decimals > 0 ? decimals : 0];
+    return true;
+  }
   char buffer[kFieldTextSize + 1];
   if (text.size() + 1 >= sizeof buffer) return false;
   std::size_t length = 0;
@@ -53,8 +72,10 @@ std::size_t FormatSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextS
   return ec == std::errc() ? static_cast<std::size_t>(end - text) : 0;
 }
 
-bool SpeedIsFinite(std::string_view speedKnots) {
-  return std::isfinite(ReadFloatField(speedKnots) * 1.852f);
+std::size_t FormatFiniteSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]) {
+  const std::size_t length = FormatSpeedKmh(speedKnots, text);
+  // Two decimals end a finite figure; "inf" and "nan" end in a letter.
+  return length > 0 && IsDigit(text[length - 1]) ? length : 0;
 }
 
 bool ReadDegrees(std::string_view coordinate, int degreeDigits, double limit, double& degrees) {
@@ -109,15 +130,35 @@ std::size_t FormatNumber(double value, char (&text)[kFieldTextSize]) {
 std::size_t FormatLocalIso(std::time_t t, char (&text)[kFieldTextSize]) {
   std::tm local{};
   if (t == static_cast<std::time_t>(-1) || !ToLocalTime(t, local)) return 0;
+  const int year = local.tm_year + 1900;
+  if (year < 0 || year > 9999) return 0;
   const long offset = UtcOffsetSeconds(t, local);
   const long minutes = (offset < 0 ? -offset : offset) / 60;
-  const int length =
-      std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
-                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                    local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-  return length > 0 && static_cast<std::size_t>(length) < sizeof text
-             ? static_cast<std::size_t>(length)
-             : 0;
+  if (minutes / 60 > 99) return 0;
+  // By hand: this runs for every station of every file, and snprintf
+  // costs as much as the rest of a feature.
+  char* p = text;
+  auto two = [&p](long value) {
+    *p++ = static_cast<char>('0' + value / 10);
+    *p++ = static_cast<char>('0' + value % 10);
+  };
+  two(year / 100);
+  two(year % 100);
+  *p++ = '-';
+  two(local.tm_mon + 1);
+  *p++ = '-';
+  two(local.tm_mday);
+  *p++ = 'T';
+  two(local.tm_hour);
+  *p++ = ':';
+  two(local.tm_min);
+  *p++ = ':';
+  two(local.tm_sec);
+  *p++ = offset < 0 ? '-' : '+';
+  two(minutes / 60);
+  *p++ = ':';
+  two(minutes % 60);
+  return static_cast<std::size_t>(p - text);
 }
 
 std::string_view ReceivedAtText(const StationRecord& station) {
@@ -128,10 +169,29 @@ std::string_view ReceivedAtText(const StationRecord& station) {
 }
 
 const IconGroup* FindIconGroup(std::string_view gid) {
-  for (int i = 0; i < kIconGroupCount; ++i) {
-    if (gid == IconGroups()[i].gid) return &IconGroups()[i];
+  // The catalogue's order: groups 0 to 4, each followed by its sixteen
+  // subgroups, then groups 5 to 14. The index comes from the digits; the
+  // comparison rejects anything else.
+  auto number = [](std::string_view digits) {
+    if (digits.empty() || digits.size() > 2 || (digits.size() == 2 && digits[0] == '0')) return -1;
+    int value = 0;
+    for (char c : digits) {
+      if (!IsDigit(c)) return -1;
+      value = value * 10 + (c - '0');
+    }
+    return value;
+  };
+  const std::size_t point = gid.find('.');
+  const int group = number(gid.substr(0, point));
+  int index = -1;
+  if (point == std::string_view::npos) {
+    index = group >= 0 && group <= 4 ? group * 17 : group >= 5 && group <= 14 ? 80 + group : -1;
+  } else {
+    const int sector = number(gid.substr(point + 1));
+    if (group >= 0 && group <= 4 && sector >= 0 && sector <= 15) index = group * 17 + 1 + sector;
   }
-  return nullptr;
+  if (index < 0 || gid != IconGroups()[index].gid) return nullptr;
+  return &IconGroups()[index];
 }
 
 }  // namespace rigplot

@@ -20,8 +20,8 @@ inline constexpr std::size_t kFieldTextSize = 64;
 // figure does not print.
 std::size_t FormatSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]);
 
-// True when the speed figure is a finite number, fit for JSON and CSV.
-bool SpeedIsFinite(std::string_view speedKnots);
+// The same for JSON and CSV: 0 also when the figure is not finite ("inf").
+std::size_t FormatFiniteSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]);
 
 // A coordinate as the parser keeps it ("35/39.1234", "-" in front for south
 // or west) in decimal degrees. False unless it reads as whole degrees of

@@ -33,7 +33,7 @@ void AppendReportLogLine(std::string& out, const StationRecord& station) {
     out += ',';
   }
   out += ',';
-  if (SpeedIsFinite(station.speedKnots)) out.append(text, FormatSpeedKmh(station.speedKnots, text));
+  out.append(text, FormatFiniteSpeedKmh(station.speedKnots, text));
   out += ',';
   double course = 0;
   if (ReadCourse(station.course, course)) out.append(text, FormatNumber(course, text));

@@ -49,7 +49,9 @@ CCommTermView::CCommTermView() {
 // does: no window is left half made.
 int CCommTermView::OnCreate(const CREATESTRUCTW* cs) {
   if (CView::OnCreate(cs) == -1) return -1;
-  const LinkResult started = m_radioLink->Start();
+  const LinkResult started =
+      TestRefusesWorker() ? LinkResult{LinkFailure::kWorkerNotStarted, "refused for the test"}
+                          : m_radioLink->Start();
   if (!started) FailStartup(started);
   Trace("worker started");
   return 0;

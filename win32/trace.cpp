@@ -10,12 +10,19 @@ namespace rigplot {
 namespace {
 
 bool g_traceOn = false;
+bool g_refuseWorker = false;
 
 }  // namespace
 
 void InstallTestHooks() {
   const char* value = std::getenv("RIGPLOT_TRACE");
   g_traceOn = value != nullptr && std::strcmp(value, "1") == 0;
+  const char* refuse = std::getenv("RIGPLOT_TEST_NO_WORKER");
+  g_refuseWorker = refuse != nullptr && std::strcmp(refuse, "1") == 0;
+}
+
+bool TestRefusesWorker() {
+  return g_refuseWorker;
 }
 
 void Trace(const char* format, ...) {

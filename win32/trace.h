@@ -9,6 +9,10 @@ namespace rigplot {
 
 void InstallTestHooks();
 
+// RIGPLOT_TEST_NO_WORKER=1: the receive thread is taken as not started, so a
+// test can see what the user sees when the system refuses a thread.
+bool TestRefusesWorker();
+
 // printf-style; one line, "rigplot: " in front.
 [[gnu::format(printf, 1, 2)]] void Trace(const char* format, ...);
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,6 +115,7 @@ TEST_F(MapScriptWrite, EachRewriteReplacesTheWholeFile) {
   Store(table, Station("JA1ABC", "0", "90", "10"));
   Store(table, Station("JH2XYZ", "0", "90", "10"));
   ASSERT_TRUE(writer.Write(path, table));
+  EXPECT_EQ(writer.lastError(), "");
   EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
   {
     std::scoped_lock lock(table.mutex());
@@ -138,6 +140,7 @@ TEST_F(MapScriptWrite, FailuresLeaveTheOldFileAndNothingOpen) {
   MapScriptWriter writer;
   for (const std::string& path : {regular + "/0.mps", m_dir + "/missing/0.mps", m_dir + "/0.mps"}) {
     EXPECT_FALSE(writer.Write(path, table)) << path;
+    EXPECT_FALSE(writer.lastError().empty()) << path;
     writer.CloseIfOpen();
     EXPECT_EQ(OpenDescriptors(), descriptors) << path;
   }
@@ -186,12 +189,14 @@ TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
   signal(SIGXFSZ, oldHandler);
 
   EXPECT_FALSE(written);
+  EXPECT_EQ(writer.lastError(), std::strerror(EFBIG));
   EXPECT_EQ(OpenDescriptors(), descriptors);
   EXPECT_EQ(*ReadFile(path), old);
   EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
   EXPECT_EQ(table.count(), 2);
 
   ASSERT_TRUE(writer.Write(path, table));
+  EXPECT_EQ(writer.lastError(), "");
   EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
 }
 

@@ -4,6 +4,7 @@
 //
 //   console_events break <program> [arguments]   Ctrl+Break
 //   console_events close <program> [arguments]   its console being closed
+//   console_events endsession                    log-off, to rigplot.exe's main window
 //
 // The event is delivered as Windows delivers it: a thread started in the
 // program at CtrlRoutine with the event's number, which calls the program's
@@ -54,7 +55,25 @@ bool CopyUntil(HANDLE pipe, const std::string& marker, std::string& seen) {
 
 }  // namespace
 
+// Tells the desktop program's main window that the user logs off, as the
+// session manager does: the question first, then the end.
+int EndSession() {
+  const HWND frame = FindWindowW(L"CMainFrame", nullptr);
+  if (frame == nullptr) {
+    std::fprintf(stderr, "console_events: no main window\n");
+    return 93;
+  }
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(frame, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                      kEndTimeoutMs, &answer);
+  // The program may end inside this call; its exit code tells the test the rest.
+  SendMessageTimeoutW(frame, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                      kEndTimeoutMs, &answer);
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"endsession") return EndSession();
   if (argc < 3) return 90;
   const std::wstring mode = argv[1];
   if (mode != L"break" && mode != L"close") return 90;

@@ -97,14 +97,14 @@ def frame_of(window):
 class Rigplot:
     """One run of rigplot.exe in its own directory, its trace collected."""
 
-    def __init__(self, settings=b"COM1 9600\r\n"):
+    def __init__(self, settings=b"COM1 9600\r\n", env=None):
         self.dir = tempfile.mkdtemp(dir=WORK)
         if settings is not None:
             with open(os.path.join(self.dir, "RIGPLOT.ini"), "wb") as f:
                 f.write(settings)
         for name in os.listdir(TEMP):
             os.remove(os.path.join(TEMP, name))
-        env = wine_session.wine_env(LD_PRELOAD=wine_session.SHIM, RIGPLOT_TRACE="1")
+        env = wine_session.wine_env(LD_PRELOAD=wine_session.SHIM, RIGPLOT_TRACE="1", **(env or {}))
         self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe")], cwd=self.dir,
                                         env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -319,7 +319,7 @@ class GuiTest(unittest.TestCase):
         self.assertEqual(station_count(wait_for_map(lambda d: station_count(d) == 2)), 2)
 
     def test_every_way_of_closing_exits_0_and_keeps_the_map_script(self):
-        for way in ("exit item", "alt+F4", "close box"):
+        for way in ("exit item", "alt+F4", "close box", "log-off"):
             with self.subTest(way=way):
                 run, window = self.start_main_window()
                 self.radio.send(report("JA1ABC"))
@@ -328,18 +328,24 @@ class GuiTest(unittest.TestCase):
                     run.keys(window, "alt+x", "x")
                 elif way == "alt+F4":
                     run.keys(window, "alt+F4")
-                else:
+                elif way == "close box":
                     x("wmctrl", "-i", "-c", str(window))
+                else:
+                    subprocess.run(["wine", os.path.join(BIN, "console_events.exe"), "endsession"],
+                                   env=wine_session.wine_env(), timeout=60, check=False)
                 self.assertEqual(run.finish(), 0, run.lines)
                 self.assertIn("view OnDestroy: stopped after 1 reports", run.trace())
                 self.assertEqual(map_script(), kept)
+                self.assertEqual(os.listdir(TEMP), ["0.mps"], "no temporary file left")
 
     def test_start_up_failures_show_only_their_message_box(self):
-        cases = (("missing-settings", None, "RIGPLOT.ini ファイルが見つかりません"),
-                 ("bad-port", b"COM9 9600\r\n", "COMポートの番号が違っているか、指定が間違っています。"))
-        for name, settings, message in cases:
+        port_message = "COMポートの番号が違っているか、指定が間違っています。"
+        cases = (("missing-settings", None, "RIGPLOT.ini ファイルが見つかりません", {}),
+                 ("bad-port", b"COM9 9600\r\n", port_message, {}),
+                 ("no-worker", b"COM1 9600\r\n", port_message, {"RIGPLOT_TEST_NO_WORKER": "1"}))
+        for name, settings, message, env in cases:
             with self.subTest(case=name):
-                run = self.start(settings=settings)
+                run = self.start(settings=settings, env=env)
                 self.assertTrue(run.wait_trace("start-up failed: " + re.escape(message)), run.lines)
                 box = run.wait_window("")  # no caption
                 self.assertIsNotNone(box, (run.lines, windows_of(run.process.pid)))

@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "stations/geojson.h"
 #include "stations/map_script_writer.h"
+#include "stations/report_log.h"
 #include "stations/station_table.h"
 #include "tests/unit/map_script_test_util.h"
 #include "win32_test_util.h"
@@ -125,6 +127,7 @@ TEST(MapScriptWriteWin32, UnwritablePlacesFailAndLeaveNothing) {
   MapScriptWriter writer;
   for (const std::string& path : {dir / "missing\\0.mps", dir / "0.mps"}) {
     EXPECT_FALSE(writer.Write(path, table)) << path;
+    EXPECT_FALSE(writer.lastError().empty()) << path;
     writer.CloseIfOpen();
   }
   RemoveDirectoryA((dir / "0.mps").c_str());
@@ -190,6 +193,38 @@ TEST(MapScriptWriteWin32, ReaderNeverSeesAPartialFile) {
   ASSERT_TRUE(writer.Write(path, table));
   EXPECT_EQ(Lines(*ReadWholeFile(path)).size(), 102u);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"0.mps"});
+}
+
+// Paths from the command line are UTF-8: a folder named in Japanese is made
+// and written under that name, not under its bytes read in the system's code page.
+TEST(OpenFormatsWin32, Utf8PathsNameTheFiles) {
+  ScratchDirectory dir;
+  ASSERT_TRUE(dir.ok());
+  StationTable table;
+  std::scoped_lock lock(table.mutex());
+  PendingReport report = Station("JA1ABC", "0", "90", "10");
+  report.receivedTime = std::time(nullptr);
+  const int slot = table.StoreReport(report);
+  const std::string folder = dir / "\xe3\x83\xad\xe3\x82\xb0";  // ログ
+  ReportLog log(folder + "\\days");
+  GeoJsonFileOutput geojson(folder + "\\\xe5\xb1\x80.geojson");
+  std::string error;
+  ASSERT_TRUE(log.Publish(table, slot, error)) << error;
+  ASSERT_TRUE(geojson.Publish(table, slot, error)) << error;
+  const std::wstring wide = std::wstring(dir.path().begin(), dir.path().end()) + L"\\\u30ed\u30b0";
+  const DWORD attributes = GetFileAttributesW((wide + L"\\days").c_str());
+  EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_NE(GetFileAttributesW((wide + L"\\\u5c40.geojson").c_str()), INVALID_FILE_ATTRIBUTES);
+  log.Close();
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((wide + L"\\days\\*.csv").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  DeleteFileW((wide + L"\\days\\" + found.cFileName).c_str());
+  FindClose(search);
+  RemoveDirectoryW((wide + L"\\days").c_str());
+  DeleteFileW((wide + L"\\\u5c40.geojson").c_str());
+  EXPECT_TRUE(RemoveDirectoryW(wide.c_str()));
 }
 
 }  // namespace
