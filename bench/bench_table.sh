@@ -28,6 +28,11 @@ parser=$(bench 'BM_Parser')
 core=$(bench 'BM_StoreReport|BM_Render100|BM_Rewrite100|BM_AllFourFiles100')
 link=$(bench 'BM_EndToEndPty')
 idle=$(bench 'BM_IdleSilentLine')
+page=$(bench 'BM_PageEventLatency')
+# Medians of five interleaved runs: the worker's figures are a few µs apart.
+page_worker=$("$build/rigplot_bench" --benchmark_format=csv --benchmark_filter=BM_WorkerStoreAndRewrite \
+  --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true 2>/dev/null | grep -E '^"?name|_median"')
 ticks_per_second=$(getconf CLK_TCK)
 
 dir=$(mktemp -d)
@@ -53,9 +58,17 @@ fi
 sim=$!
 while [[ ! -s $dir/port ]]; do sleep 0.05; done
 echo "$(head -n1 "$dir/port") 9600" >"$dir/RIGPLOT.ini"
-(cd "$dir" && TEMP=$dir exec "$OLDPWD/$build/rigplotd" 2>/dev/null) &
+(cd "$dir" && TEMP=$dir exec "$OLDPWD/$build/rigplotd" --web 127.0.0.1:0 2>"$dir/rigplotd.err") &
 daemon=$!
-while [[ ! -s $dir/0.mps ]]; do sleep 0.05; done
+for ((waited = 0; waited < 600; waited++)); do
+  [[ -s $dir/0.mps ]] && break
+  sleep 0.05
+done
+if [[ ! -s $dir/0.mps ]]; then
+  echo "rigplotd wrote no map script:" >&2
+  cat "$dir/rigplotd.err" >&2
+  exit 1
+fi
 sleep 1
 process_ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$daemon/stat"; }
 process_wakeups() { cat /proc/"$daemon"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'; }
@@ -77,6 +90,17 @@ link_disk=$(figure "$(field BM_EndToEndPty items_per_second <<<"$link")" 1 0)
 link_tmpfs=$(figure "$(field BM_EndToEndPtyTmpfs items_per_second <<<"$link")" 1 0)
 worker_ticks=$(figure "$(field BM_IdleSilentLine cpu_ms <<<"$idle")" "$(figure "$ticks_per_second" 1e-3 6)" 0)
 worker_wakeups=$(figure "$(field BM_IdleSilentLine voluntary_wakeups <<<"$idle")" 1 0)
+page_p50=$(figure "$(field BM_PageEventLatency/iterations:1 p50_ms <<<"$page")" 1 2)
+page_p99=$(figure "$(field BM_PageEventLatency/iterations:1 p99_ms <<<"$page")" 1 2)
+worker_of() {
+  awk -F, -v name="\"BM_WorkerStoreAndRewrite/$1/min_time:3.000/real_time_median\"" '
+    NR == 1 { for (i = 1; i <= NF; i++) { gsub(/"/, "", $i); at[$i] = i } }
+    $1 == name { print $(at["worker_cpu_us_per_report"]) }' <<<"$page_worker"
+}
+worker_off=$(worker_of -1)
+worker_none=$(worker_of 0)
+worker_twenty=$(worker_of 20)
+worker_share=$(awk -v a="$worker_twenty" -v b="$worker_none" 'BEGIN { printf "%+.0f", (a / b - 1) * 100 }')
 
 echo "Machine: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n1), $(nproc) cores," \
   "Linux $(uname -r), $(g++ --version | head -n1), $(date -u +%Y-%m-%d)"
@@ -100,4 +124,8 @@ echo "| Map script, GeoJSON, KML and a log line per report, 100 stations, on /tm
 echo "| End to end through a pty, 100 stations, map on /tmp | $link_disk reports/s |"
 echo "| End to end through a pty, 100 stations, map on tmpfs | $link_tmpfs reports/s |"
 echo "| Idle receive worker, silent line, 10 s | $worker_ticks CPU ticks, $worker_wakeups wake-ups |"
-echo "| Idle rigplotd process, silent line, 10 s | $daemon_ticks CPU ticks, $daemon_wakeups wake-ups |"
+echo "| Idle rigplotd process (page on), silent line, 10 s | $daemon_ticks CPU ticks, $daemon_wakeups wake-ups |"
+echo "| Page: completing byte to \`stations\` event, 100 stations, 20 clients | p50 $page_p50 ms, p99 $page_p99 ms |"
+echo "| Worker per report, map on tmpfs: page off / page, no client / page, 20 clients" \
+  "| $(figure "$worker_off" 1 1) / $(figure "$worker_none" 1 1) / $(figure "$worker_twenty" 1 1) µs" \
+  "(20 clients: $worker_share%) |"

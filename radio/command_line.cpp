@@ -21,7 +21,7 @@ bool ParseWebAddress(const std::string& value, CommandLine& line) {
   const char* first = value.data() + colon + 1;
   const char* last = value.data() + value.size();
   const auto [end, ec] = std::from_chars(first, last, port);
-  if (ec != std::errc() || end != last || port < 1 || port > 65535 || host.empty()) return false;
+  if (ec != std::errc() || end != last || port < 0 || port > 65535 || host.empty()) return false;
   line.webHost = host;
   line.webPort = port;
   line.webEnabled = true;
@@ -97,7 +97,8 @@ std::string UsageText(const std::string& program) {
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
          "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
-         "  --web ADDR:PORT   serve the live map page there (default 127.0.0.1:8073)\n"
+         "  --web ADDR:PORT   serve the live map page there (default 127.0.0.1:8073;\n"
+         "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"
          "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
          "                    none for a plain background (default OpenStreetMap)\n"

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev)
+pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libcpp-httplib-dev libjs-leaflet)
 [ -n "${DISPLAY:-}" ] && pkgs+=(libwxgtk3.2-dev libgtk-3-dev fonts-ipafont-gothic)
 scripts/install-deps.sh "${pkgs[@]}"
 
@@ -35,12 +35,24 @@ echo "$port 9600" >"$scratch/RIGPLOT.ini"
 echo "Simulated radio on /dev/$port; RIGPLOT.ini written in $scratch"
 
 cd "$scratch"
+# The live map page: DEMO_WEB=ADDR:PORT to serve it elsewhere (0.0.0.0:8073 for the LAN).
+web=${DEMO_WEB:-127.0.0.1:8073}
 if [ "$desktop" = ON ]; then
-  "$root/build/rigplot" &
+  "$root/build/rigplot" --web "$web" 2> >(tee "$scratch/program.log" >&2) &
 else
-  "$root/build/rigplotd" &
+  "$root/build/rigplotd" --web "$web" 2> >(tee "$scratch/program.log" >&2) &
 fi
 pids+=("$!")
+# The start line names the page's address; a port already in use is said there too.
+for _ in $(seq 50); do
+  grep -qE 'page (http|not served)' "$scratch/program.log" 2>/dev/null && break
+  sleep 0.1
+done
+if page=$(grep -oE 'page http://[^ ,]+' "$scratch/program.log" | head -n1); then
+  echo "Live map: ${page#page } (open it in a browser)"
+else
+  echo "Live map: no page address from the program (see its lines above)"
+fi
 
 end=$((SECONDS + ${DEMO_SECONDS:-30}))
 while ((SECONDS < end)); do

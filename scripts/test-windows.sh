@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with MinGW-w64 and runs the Windows tests
-# under Wine: the core unit tests, rigplotd.exe with COM1 on a pseudo-terminal,
+# under Wine: the core unit tests, rigplotd.exe with COM1 on a pseudo-terminal
+# (its live page's status and events included),
 # and rigplot.exe in Xvfb with a window manager in a Japanese locale. Checks
 # the release zip. Exits non-zero on any failure.
 #
@@ -11,12 +12,14 @@ started=$SECONDS
 
 scripts/install-deps.sh cmake ninja-build gcc libc6-dev python3 g++-mingw-w64-x86-64 googletest \
   wine wine64 zip locales xvfb xauth openbox xdotool wmctrl x11-utils imagemagick \
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic libcpp-httplib-dev libjs-leaflet dpkg-dev
 if ! locale -a | grep -qx 'ja_JP.utf8'; then
   localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 
 build=${RIGPLOT_WIN_BUILD:-build-win}
+# cpp-httplib's whole header for the static MinGW build, from Debian's source package.
+scripts/fetch-httplib.sh "$build/httplib"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j"$(nproc)"

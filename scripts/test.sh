@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev python3 \
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick \
   clang-14 libclang-rt-14-dev \
-  g++-mingw-w64-x86-64 googletest wine wine64 zip locales
+  g++-mingw-w64-x86-64 googletest wine wine64 zip locales \
+  libcpp-httplib-dev libjs-leaflet dpkg-dev chromium chromium-driver python3-selenium
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"

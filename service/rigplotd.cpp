@@ -13,6 +13,7 @@
 #include "radio/file_outputs.h"
 #include "radio/radio_link.h"
 #include "service/service_events.h"
+#include "web/web_page.h"
 
 namespace {
 
@@ -32,13 +33,27 @@ int Run(const rigplot::CommandLine& options) {
   RadioLink link(&Say);
   for (auto& output : MakeFileOutputs(options)) link.AddOutput(std::move(output));
   LinkResult result = link.Open();
+  // The page takes its port before the worker starts; a port in use is said
+  // once and the link goes on without it.
+  std::unique_ptr<WebPage> page;
+  if (result) page = StartWebPage(link, options, &Say);
   if (result) result = link.Start();
   if (!result) {
     std::fprintf(stderr, "%s\n%s\n", FailureMessage(result.failure), result.osError.c_str());
     return 1;
   }
-  Say("listening on " + link.config().portPath + " at " + std::to_string(link.config().baudRate) +
-      " baud, map script " + link.mapScriptPath());
+  if (page) page->Serve();
+  std::string started = "listening on " + link.config().portPath + " at " +
+                        std::to_string(link.config().baudRate) + " baud, map script " +
+                        link.mapScriptPath();
+  if (page) {
+    started += ", page " + page->url();
+    // 0.0.0.0 and :: are opened through loopback here but served to the network.
+    if (page->url().find(page->boundAddress()) == std::string::npos) {
+      started += " (served on " + page->boundAddress() + ")";
+    }
+  }
+  Say(started);
 
   while (WaitServiceEvent() == ServiceEvent::kClearTable) {
     link.ClearTable();

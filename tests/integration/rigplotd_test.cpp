@@ -59,7 +59,10 @@ class Daemon {
       sigemptyset(&none);
       ::sigprocmask(SIG_SETMASK, &none, nullptr);
       const std::string program = RIGPLOT_BIN_DIR "/rigplotd";
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      // No page unless a case asks: tests take no fixed port.
+      std::string webOff[] = {"--web", "off"};
+      std::vector<char*> argv{const_cast<char*>(program.c_str()), webOff[0].data(),
+                              webOff[1].data()};
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       ::execv(program.c_str(), argv.data());

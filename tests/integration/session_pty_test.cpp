@@ -28,7 +28,8 @@ TEST(SessionPty, RigplotdLeavesEachSessionsMapScript) {
     test::TempDir dir;
     ASSERT_TRUE(pty.ok());
     test::WriteWholeFile(dir / "RIGPLOT.ini", pty.path().substr(5) + " 19200\r\n");
-    test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd"}, dir.path(), dir / "rigplotd.log");
+    test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd", "--web", "off"}, dir.path(),
+                              dir / "rigplotd.log");
     // Until rigplotd has made the line raw, the line discipline would cook the bytes.
     ASSERT_TRUE(daemon.WaitForOutput("listening")) << daemon.Output();
 

@@ -76,7 +76,8 @@ TEST(Soak, FullSpeedHundredStations) {
   ASSERT_TRUE(sim.WaitForOutput("\n"));
   const std::string port = sim.Output().substr(0, sim.Output().find('\n'));
   test::WriteWholeFile(dir / "RIGPLOT.ini", port + " 19200\n");
-  test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd"}, dir.path(), dir / "rigplotd.log");
+  test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd", "--web", "off"}, dir.path(),
+                            dir / "rigplotd.log");
   ASSERT_TRUE(daemon.WaitForOutput("listening")) << daemon.Output();
 
   const std::string map = dir / "0.mps";

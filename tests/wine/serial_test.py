@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """rigplotd.exe under Wine, with COM1 on a pseudo-terminal: this side plays the
 radio (see wine_session.py for the set-up)."""
+import json
 import os
 import re
 import select
@@ -9,6 +10,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import urllib.request
 
 from wine_session import (BIN, LOG, PORT_FAILED, SETTINGS_MISSING, SHIM, TEMP, WORK, Radio, map_script,
                           point_line, pty_log, report, station_count, wait_for_map, wine_env)
@@ -26,7 +28,7 @@ def tearDownModule():
 class Rigplotd:
     """One run of rigplotd.exe in its own directory holding RIGPLOT.ini."""
 
-    def __init__(self, radio, settings=b"COM1 9600\r\n", launcher=None):
+    def __init__(self, radio, settings=b"COM1 9600\r\n", launcher=None, options=("--web", "off")):
         self.dir = tempfile.mkdtemp(dir=WORK)
         if settings is not None:
             with open(os.path.join(self.dir, "RIGPLOT.ini"), "wb") as f:
@@ -38,8 +40,9 @@ class Rigplotd:
         env = wine_env(LD_PRELOAD=SHIM, RIGPLOT_PTY_WATCH=radio.path if radio else "",
                        RIGPLOT_PTY_LOG=LOG)
         program = os.path.join(BIN, "rigplotd.exe")
-        command = ["wine", program] if launcher is None else \
-            ["wine", os.path.join(BIN, "console_events.exe"), launcher, "Z:" + program.replace("/", "\\")]
+        command = ["wine", program, *options] if launcher is None else \
+            ["wine", os.path.join(BIN, "console_events.exe"), launcher, "Z:" + program.replace("/", "\\"),
+             *options]
         self.process = subprocess.Popen(command, cwd=self.dir, env=env,
                                         stdin=subprocess.DEVNULL if launcher is None else subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -130,6 +133,23 @@ class SerialTest(unittest.TestCase):
         self.assertEqual(lines[101:], [b'disp area="current" scale="5000000";', b"mapserver end;"])
         self.assertEqual(map_script(), data, "the stop leaves the map script as it was")
         self.assertNothingSentToTheRadio(run)
+
+    def test_page_serves_status_and_events(self):
+        run = self.start(options=("--web", "127.0.0.1:0"))
+        self.assertTrue(run.wait_listening(), run.output)
+        url = re.search(rb"page (http://[0-9.:]+/)", run.output).group(1).decode()
+        events = urllib.request.urlopen(url + "events", timeout=30)
+        self.addCleanup(events.close)
+        self.assertEqual(events.readline(), b"retry: 2000\n")
+        self.radio.send(report("JA1ABC"))
+        deadline = time.time() + 20
+        while b'"callsign":"JA1ABC"' not in events.readline():
+            self.assertLess(time.time(), deadline, "no stations event with JA1ABC")
+        with urllib.request.urlopen(url + "status.json", timeout=30) as response:
+            status = json.load(response)
+        self.assertEqual([status[k] for k in ("port", "baud_rate", "adapter_present", "reports_stored", "stations")],
+                         ["\\\\.\\COM1", 9600, True, 1, 1])
+        self.assertEqual(run.stop(), 0, run.output)
 
     def test_report_split_over_reads(self):
         run = self.start()

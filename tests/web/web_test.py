@@ -1,0 +1,388 @@
+#!/usr/bin/python3
+"""The live map page of rigplotd, over real sockets and in a real browser.
+
+rigplotd runs in its own folder, fed by a radio played here on a
+pseudo-terminal; the page is opened in headless Chromium with every name but
+127.0.0.1 unresolvable, as on a LAN with no internet.
+
+Environment: RIGPLOT_BIN_DIR (the build folder holding rigplotd),
+RIGPLOT_SCREENSHOTS (optional: where the page's screenshots go).
+"""
+import json
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+
+BIN = os.environ.get("RIGPLOT_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
+SHOTS = os.environ.get("RIGPLOT_SCREENSHOTS")
+
+
+def wait_for(what, check, timeout=20.0, seen=lambda: None):
+    """Polls check() until it is true; fails saying what it waited for and what it saw."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = check()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {timeout} s for {what}; saw {seen()!r}")
+        time.sleep(0.1)
+
+
+def sentence(body):
+    checksum = 0
+    for byte in body.encode("ascii"):
+        checksum ^= byte
+    return "$%s*%02X" % (body, checksum)
+
+
+def degrees_minutes(value, width):
+    whole = int(abs(value))
+    return f"{whole:0{width}d}{(abs(value) - whole) * 60:07.4f}"
+
+
+def report(callsign, lat=35.66, lon=139.70, symbol="0", course=90.0, message="Hello"):
+    body = (f"GPRMC,012345,A,{degrees_minutes(lat, 2)},{'N' if lat >= 0 else 'S'},"
+            f"{degrees_minutes(lon, 3)},{'E' if lon >= 0 else 'W'},012.0,{course:05.1f},071226,,,A")
+    line = f"{callsign},{symbol}{',' if len(symbol) < 2 else ' '}{message}"
+    return (sentence(body) + "\r\n" + line + "\r\n").encode("ascii")
+
+
+class Radio:
+    """A radio on a pseudo-terminal; the slave stays open here so the line never hangs up."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        self.name = os.ttyname(self.slave)[len("/dev/"):]
+
+    def send(self, data):
+        os.write(self.master, data)
+
+    def close(self):
+        os.close(self.slave)
+        os.close(self.master)
+
+
+class Rigplotd:
+    """rigplotd in `folder` (its RIGPLOT.ini and TEMP), stderr collected line by line."""
+
+    def __init__(self, folder, radio, *options):
+        with open(os.path.join(folder, "RIGPLOT.ini"), "w") as f:
+            f.write(f"{radio.name} 9600\n")
+        self.folder = folder
+        self.process = subprocess.Popen(
+            [os.path.join(BIN, "rigplotd"), *options], cwd=folder, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=dict(os.environ, TEMP=folder))
+        self.lines = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        wait_for("rigplotd's start line", lambda: self.line("listening on") or self.process.poll() is not None,
+                 seen=lambda: self.lines)
+        start = self.line("listening on")
+        if start is None:
+            raise AssertionError(f"rigplotd did not start: {self.lines}")
+        self.url = start.split(", page ")[1].split()[0] if ", page " in start else None
+
+    def _read(self):
+        for raw in self.process.stderr:
+            self.lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
+
+    def line(self, text):
+        return next((line for line in self.lines if text in line), None)
+
+    def map_script(self):
+        try:
+            with open(os.path.join(self.folder, "0.mps"), "rb") as f:
+                return f.read().decode("cp932")
+        except FileNotFoundError:
+            return ""
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            self.process.wait(timeout=20)
+        self.reader.join(timeout=5)
+        return self.process.returncode
+
+
+class Session(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="rigplot-web-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.radio = Radio()
+        self.addCleanup(self.radio.close)
+
+    def start(self, *options, folder=None, radio=None):
+        if folder is None:
+            folder = tempfile.mkdtemp(dir=self.folder)
+        run = Rigplotd(folder, radio or self.radio, *options)
+        self.addCleanup(lambda: run.process.poll() is None and run.process.kill())
+        return run
+
+
+def http(url, method="GET", body=None):
+    """Status, headers and body of one request, whatever the status."""
+    request = urllib.request.Request(url, method=method, data=body)
+    try:
+        with urllib.request.urlopen(request, timeout=10) as response:
+            return response.status, response.headers, response.read()
+    except urllib.error.HTTPError as error:
+        return error.code, error.headers, error.read()
+
+
+def raw_exchange(port, data, timeout=5.0, end_request=True):
+    """Sends bytes on a new connection (and its end, unless told not to), then
+    reads until the server closes it. Returns what came back, or None when the
+    server kept the connection open."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as sock:
+        try:
+            sock.sendall(data)
+            if end_request:
+                sock.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass  # the server may refuse before it has read everything
+        answer = b""
+        try:
+            while chunk := sock.recv(65536):
+                answer += chunk
+        except ConnectionResetError:
+            pass
+        except socket.timeout:
+            return None
+        return answer
+
+
+class EventStream:
+    """Reads /events on a thread and keeps every `stations` event's data."""
+
+    def __init__(self, url):
+        self.events = []
+        self.response = urllib.request.urlopen(url + "events", timeout=60)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        event, data = None, []
+        try:
+            for raw in self.response:
+                line = raw.decode("utf-8").rstrip("\n")
+                if line.startswith("event: "):
+                    event = line[len("event: "):]
+                elif line.startswith("data: "):
+                    data.append(line[len("data: "):])
+                elif line == "" and event == "stations":
+                    self.events.append(json.loads("\n".join(data)))
+                    event, data = None, []
+        except (OSError, ValueError):
+            pass
+
+    def callsigns(self):
+        return [f["properties"]["callsign"] for f in self.events[-1]["features"]] if self.events else None
+
+
+class ServerTest(Session):
+    def test_answers_only_what_it_serves_and_survives_hostile_clients(self):
+        run = self.start("--web", "127.0.0.1:0")
+        port = int(run.url.rsplit(":", 1)[1].strip("/"))
+        stream = EventStream(run.url)
+        wait_for("the event at connecting", lambda: stream.callsigns() == [], seen=stream.callsigns)
+        self.radio.send(report("JA1AAA", symbol="2", course=45))
+        wait_for("JA1AAA's event", lambda: stream.callsigns() == ["JA1AAA"], seen=stream.callsigns)
+
+        for path, kind in [("/", "text/html"), ("/map.js", "text/javascript"), ("/map.css", "text/css"),
+                           ("/leaflet.js", "text/javascript"), ("/leaflet.css", "text/css"),
+                           ("/stations.geojson", "application/geo+json"),
+                           ("/stations.kml", "application/vnd.google-earth.kml+xml"),
+                           ("/status.json", "application/json")]:
+            status, headers, body = http(run.url.rstrip("/") + path)
+            self.assertEqual((status, headers.get_content_type()), (200, kind), path)
+            self.assertTrue(body, path)
+            self.assertIn("script-src 'self'", headers["Content-Security-Policy"], path)
+            self.assertIn("img-src https://tile.openstreetmap.org data:;",
+                          headers["Content-Security-Policy"], path)
+            self.assertEqual(headers["X-Content-Type-Options"], "nosniff", path)
+            self.assertIsNone(headers["Set-Cookie"], path)
+        self.assertEqual(json.loads(http(run.url + "stations.geojson")[2])["features"][0]["properties"]
+                         ["callsign"], "JA1AAA")
+        status = json.loads(http(run.url + "status.json")[2])
+        self.assertEqual({k: status[k] for k in ("port", "baud_rate", "adapter_present", "reports_stored",
+                                                  "stations")},
+                         {"port": "/dev/" + self.radio.name, "baud_rate": 9600, "adapter_present": True,
+                          "reports_stored": 1, "stations": 1})
+        self.assertEqual([(o["name"], o["working"]) for o in status["outputs"]],
+                         [(os.path.join(run.folder, "0.mps"), True), (run.url, True)])
+        head = http(run.url, "HEAD")
+        self.assertEqual((head[0], head[2]), (200, b""))
+
+        for method in ["POST", "PUT", "DELETE", "PATCH", "OPTIONS"]:
+            status, headers, _ = http(run.url + "status.json", method, b"x=1" if method == "POST" else None)
+            self.assertEqual((status, headers["Allow"]), (405, "GET, HEAD"), method)
+        for path in ["/index.html", "/stationsXgeojson", "/stations.geojson/", "//status.json",
+                     "/events/1", "/../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/images/layers.png"]:
+            self.assertEqual(raw_exchange(port, f"GET {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode())[:12],
+                             b"HTTP/1.1 404", path)
+
+        # Oversized requests are refused as they arrive, not after.
+        long_line = b"GET /" + b"a" * 5000 + b" HTTP/1.1\r\n\r\n"
+        self.assertEqual(raw_exchange(port, long_line)[:12], b"HTTP/1.1 414")
+        big_head = b"GET / HTTP/1.1\r\n" + b"X-Pad: " + b"b" * 100 + b"\r\n" * 1 + \
+            (b"X-Pad: " + b"b" * 100 + b"\r\n") * 200 + b"\r\n"
+        self.assertEqual(raw_exchange(port, big_head)[:12], b"HTTP/1.1 431")
+        endless = raw_exchange(port, b"GET / HTTP/1.1\r\nX: " + b"c" * 65536, end_request=False)
+        self.assertIn(endless[:12] if endless is not None else None, (b"", b"HTTP/1.1 431"),
+                      "a header line that never ends")
+
+        # A few hundred malformed requests, each on a connection of its own.
+        rng = random.Random(13)
+        fixed = [b"\r\n\r\n", b"GET\r\n\r\n", b"GET / HTTP/9.9\r\n\r\n", b"GET /\x00 HTTP/1.1\r\n\r\n",
+                 b"GET / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n",
+                 b"GET / HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+                 b"GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+                 b"GET / HTTP/1.1\r\nRange: bytes=" + b"0-1," * 500 + b"2-3\r\n\r\n",
+                 b"GET / HTTP/1.1\r\nno colon here\r\n\r\n", b"GET / HTTP/1.1\r\n folded\r\n\r\n",
+                 b"GET http://example.org/ HTTP/1.1\r\n\r\n", b"GET /%zz%00 HTTP/1.1\r\n\r\n",
+                 b"GET / HTTP/1.1\r\nExpect: 100-continue\r\n\r\n", b"\xff\xfe" * 300]
+        malformed = fixed + [bytes(rng.randrange(256) for _ in range(rng.randrange(1, 3000)))
+                             for _ in range(150)] + \
+            [b"GET /" + bytes(rng.choice(b"\x00\r\n %/?#\xff\x80a") for _ in range(rng.randrange(1, 40))) +
+             b" HTTP/1.1\r\n" + b"H: \x01\x7f\xff\r\n" * rng.randrange(0, 5) + b"\r\n" for _ in range(150)]
+        for data in malformed:
+            answer = raw_exchange(port, data)
+            self.assertIsNotNone(answer, data[:60])
+        self.radio.send(report("JA2BBB", lat=34.7, lon=135.5, symbol="6"))
+        wait_for("JA2BBB's event after the malformed requests",
+                 lambda: stream.callsigns() == ["JA1AAA", "JA2BBB"], seen=stream.callsigns)
+
+        # 64 idle connections: the open event stream and the link go on; the
+        # idle ones are dropped and the page answers again.
+        idle = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(64)]
+        self.addCleanup(lambda: [sock.close() for sock in idle])
+        self.radio.send(report("JA3CCC", lat=34.0, lon=133.0, symbol="11"))
+        wait_for("JA3CCC's event beside 64 idle connections",
+                 lambda: stream.callsigns() == ["JA1AAA", "JA2BBB", "JA3CCC"], seen=stream.callsigns)
+        self.assertIn("JA3CCC", run.map_script())
+        for sock in idle:
+            answer = sock.recv(4096)  # b"" once dropped, or the busy answer
+            self.assertIn(answer[:12], (b"", b"HTTP/1.1 503"))
+        wait_for("the page answering again", lambda: http(run.url)[0] == 200)
+        self.assertEqual(json.loads(http(run.url + "status.json")[2])["reports_stored"], 3)
+        self.assertIsNone(run.process.poll())
+        self.assertEqual(run.stop(), 0, run.lines)
+
+    def test_port_in_use_is_said_once_and_the_link_goes_on(self):
+        first = self.start("--web", "127.0.0.1:0")
+        port = first.url.rsplit(":", 1)[1].strip("/")
+        other = Radio()
+        self.addCleanup(other.close)
+        second = self.start("--web", "127.0.0.1:" + port, radio=other)
+        self.assertIsNone(second.url, second.lines)
+        other.send(report("JA4DDD"))
+        wait_for("JA4DDD in the second copy's map script", lambda: "JA4DDD" in second.map_script())
+        self.assertEqual(second.stop(), 0)
+        said = [line for line in second.lines if "page" in line]
+        self.assertEqual(said, [f"rigplotd: page not served: cannot listen on 127.0.0.1:{port}: "
+                                "Address already in use"])
+        self.assertEqual(http(first.url + "status.json")[0], 200)
+        self.assertIsNone(self.start("--web", "off", radio=other).url)
+
+
+class BrowserTest(Session):
+    @classmethod
+    def setUpClass(cls):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        cls.profile = tempfile.mkdtemp(prefix="rigplot-chromium-")
+        options = webdriver.ChromeOptions()
+        for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                         "--disable-background-networking", "--disable-component-update",
+                         "--disable-sync", "--no-first-run", "--window-size=1200,760",
+                         "--user-data-dir=" + cls.profile,
+                         "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"]:
+            options.add_argument(argument)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        shutil.rmtree(cls.profile, True)
+
+    def find(self, css):
+        return self.browser.find_elements("css selector", css)
+
+    # Read in one script each, so that a page changing meanwhile cannot leave stale elements.
+    def titles(self):
+        return sorted(self.browser.execute_script(
+            "return [...document.querySelectorAll('.leaflet-marker-icon')].map(e => e.title);"))
+
+    def rows(self):
+        return self.browser.execute_script(
+            "return [...document.querySelectorAll('#rows tr')].map(r => r.cells[0].textContent);")
+
+    def notice_shown(self):
+        return self.find("#notice")[0].is_displayed()
+
+    def screenshot(self, name):
+        if SHOTS:
+            os.makedirs(SHOTS, exist_ok=True)
+            self.browser.save_screenshot(os.path.join(SHOTS, name))
+
+    def test_page_follows_reports_clears_and_restarts(self):
+        folder = tempfile.mkdtemp(dir=self.folder)
+        run = self.start("--web", "127.0.0.1:0", folder=folder)
+        self.browser.get(run.url)
+        wait_for("the empty table", lambda: self.find("#count")[0].text == "0 局受信",
+                 seen=lambda: self.find("#count")[0].text)
+
+        stations = [("JA1ABC", 35.68, 139.76, "0", 0), ("JH2XYZ", 35.17, 136.90, "3", 270),
+                    ("JR3QQQ", 34.69, 135.50, "5", 0), ("JE4RRR", 34.39, 132.46, "12", 0),
+                    ("JF5SSS", 33.84, 132.77, "Z", 0)]
+        for callsign, lat, lon, symbol, course in stations:
+            self.radio.send(report(callsign, lat, lon, symbol, course, message=f"QRV {callsign[-3:]}"))
+        heard = sorted(s[0] for s in stations)
+        wait_for("five markers titled by callsign", lambda: self.titles() == heard, seen=self.titles)
+        self.assertEqual(self.rows(), [s[0] for s in reversed(stations)], "rows, last heard first")
+        wait_for("the map fitted to every marker", lambda: self.browser.execute_script(
+            "const m = document.getElementById('map').getBoundingClientRect();"
+            "return [...document.querySelectorAll('.leaflet-marker-icon')].every(e => {"
+            "  const r = e.getBoundingClientRect();"
+            "  return r.left >= m.left && r.right <= m.right && r.top >= m.top && r.bottom <= m.bottom; });"))
+
+        self.find("#rows tr")[-1].click()  # the first heard: JA1ABC
+        def popup_text():  # as shown, once it has faded in
+            return "".join(e.text for e in self.find(".leaflet-popup-content"))
+        popup = wait_for("JA1ABC's popup", lambda: "JA1ABC" in popup_text() and popup_text(),
+                         seen=popup_text)
+        for text in ["JA1ABC", "受信日時 ", "データ日時 26/12/07 01:23:45 UTC", "移動速度 22.22 km/h",
+                     "移動方向 0°", "レピータ", "メッセージ QRV ABC"]:
+            self.assertIn(text, popup)
+        time.sleep(0.5)  # the popup fades in
+        self.screenshot("page.png")
+        errors = [e["message"] for e in self.browser.get_log("browser")
+                  if "Content Security Policy" in e["message"] or "TypeError" in e["message"]]
+        self.assertEqual(errors, [])
+
+        run.process.send_signal(signal.SIGUSR1)
+        wait_for("the clear on the page", lambda: not self.titles() and not self.rows(),
+                 timeout=5, seen=self.titles)
+
+        self.assertEqual(run.stop(), 0)
+        wait_for("the lost-connection notice", self.notice_shown)
+        self.screenshot("lost.png")
+        port = run.url.rsplit(":", 1)[1].strip("/")
+        again = self.start("--web", "127.0.0.1:" + port, folder=folder)
+        self.radio.send(report("JA6TTT", 33.59, 130.40, "1", 90))
+        wait_for("the page back with JA6TTT", lambda: not self.notice_shown() and self.titles() == ["JA6TTT"],
+                 seen=self.titles)
+        self.assertEqual(again.stop(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,44 @@
+#include "web/web_page.h"
+
+#include "stations/geojson.h"
+#include "stations/kml.h"
+
+namespace rigplot {
+
+WebPage::WebPage(RadioLink& link, const WebSettings& settings)
+    : m_feed(std::make_shared<LiveFeed>(link.table(), &RenderGeoJson, &RenderKml)),
+      m_server(
+          m_feed, [&link] { return link.status(); }, settings) {}
+
+WebPage::~WebPage() {
+  Stop();
+}
+
+std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
+                                      const LinkEventSink& sink) {
+  if (!line.webEnabled) return nullptr;
+  WebSettings settings;
+  settings.host = line.webHost;
+  settings.port = line.webPort;
+  settings.tilesUrl = line.tilesUrl;
+  std::string origin;
+  if (!settings.tilesUrl.empty() && !TileOrigin(settings.tilesUrl, origin)) {
+    if (sink) sink("page: tiles URL '" + settings.tilesUrl + "' not usable; plain background");
+    settings.tilesUrl.clear();
+  }
+  auto page = std::make_unique<WebPage>(link, settings);
+  std::string osError;
+  if (!page->Listen(osError)) {
+    if (sink) {
+      const std::string host =
+          settings.host.find(':') != std::string::npos ? "[" + settings.host + "]" : settings.host;
+      sink("page not served: cannot listen on " + host + ":" + std::to_string(settings.port) +
+           ": " + osError);
+    }
+    return nullptr;
+  }
+  link.AddOutput(std::make_unique<LiveFeedOutput>(page->feed(), page->url()));
+  return page;
+}
+
+}  // namespace rigplot
