@@ -49,10 +49,12 @@ CCommTermView::CCommTermView() {
   Trace("view constructed");
   // The view ends the process itself and never destroys the link before that.
   m_radioLink = std::make_unique<RadioLink>(&TraceLine);
-  for (auto& output : MakeFileOutputs(wxGetApp().options()))
-    m_radioLink->AddOutput(std::move(output));
+  const CommandLine& options = wxGetApp().options();
+  for (auto& output : MakeFileOutputs(options)) m_radioLink->AddOutput(std::move(output));
   const LinkResult opened = m_radioLink->Open();
   if (!opened) FailStartup(opened);
+  // Without its address the page is left out; the link runs as before.
+  m_webPage = StartWebPage(*m_radioLink, options, &TraceLine);
 }
 
 bool CCommTermView::OnCreate(wxDocument* doc, long flags) {
@@ -64,6 +66,10 @@ bool CCommTermView::OnCreate(wxDocument* doc, long flags) {
   const LinkResult started = m_radioLink->Start();
   if (!started) FailStartup(started);
   Trace("worker started");
+  if (m_webPage) {
+    m_webPage->Serve();
+    Trace("page %s", m_webPage->url().c_str());
+  }
   return true;
 }
 
@@ -88,6 +94,7 @@ void CCommTermView::OnDestroy(wxWindowDestroyEvent& event) {
     event.Skip();
     return;
   }
+  if (m_webPage) m_webPage->Stop();
   const bool ended = m_radioLink->Stop();
   Trace("view OnDestroy: stopped after %llu reports%s",
         static_cast<unsigned long long>(m_radioLink->reportsStored()),

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "radio/radio_link.h"
+#include "web/web_page.h"
 
 namespace rigplot {
 
@@ -39,6 +40,8 @@ class CCommTermView : public wxView {
 
   // The radio link: port opened by the constructor, worker started by OnCreate.
   std::unique_ptr<RadioLink> m_radioLink;
+  // The live map page, when the command line leaves it on and its address is free.
+  std::unique_ptr<WebPage> m_webPage;
   wxWindow* m_pWindow = nullptr;  // the client window, owned by the frame
 
   wxDECLARE_DYNAMIC_CLASS(CCommTermView);

@@ -22,7 +22,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  echo "Map script kept at $map"
+  echo "Map script kept at $map; GeoJSON, KML and the report log beside it in $scratch"
 }
 trap cleanup EXIT
 trap 'exit 0' INT TERM
@@ -37,10 +37,13 @@ echo "Simulated radio on /dev/$port; RIGPLOT.ini written in $scratch"
 cd "$scratch"
 # The live map page: DEMO_WEB=ADDR:PORT to serve it elsewhere (0.0.0.0:8073 for the LAN).
 web=${DEMO_WEB:-127.0.0.1:8073}
+# The open formats beside the map script: what QGIS, Marble or a spreadsheet read.
+outputs=(--geojson "$scratch/stations.geojson" --kml "$scratch/stations.kml" --log "$scratch/log")
 if [ "$desktop" = ON ]; then
-  "$root/build/rigplot" --web "$web" 2> >(tee "$scratch/program.log" >&2) &
+  # The window says nothing on stderr; its trace names the page for us.
+  RIGPLOT_TRACE=1 "$root/build/rigplot" --web "$web" "${outputs[@]}" 2>"$scratch/program.log" &
 else
-  "$root/build/rigplotd" --web "$web" 2> >(tee "$scratch/program.log" >&2) &
+  "$root/build/rigplotd" --web "$web" "${outputs[@]}" 2> >(tee "$scratch/program.log" >&2) &
 fi
 pids+=("$!")
 # The start line names the page's address; a port already in use is said there too.
@@ -59,7 +62,8 @@ while ((SECONDS < end)); do
   sleep 2
   if [ -f "$map" ]; then
     stations=$(grep -c '^point ' "$map" || true)
-    echo "$(date +%T)  $stations stations in $map"
+    logged=$(cat "$scratch"/log/*.csv 2>/dev/null | grep -vc '^received_at' || true)
+    echo "$(date +%T)  $stations stations in $map, stations.geojson and stations.kml; $logged reports in log/"
   else
     echo "$(date +%T)  waiting for the first report..."
   fi

@@ -42,10 +42,12 @@ CCommTermView::CCommTermView() {
   Trace("view constructed");
   // The view ends the process itself and never destroys the link before that.
   m_radioLink = std::make_unique<RadioLink>(&TraceLine);
-  for (auto& output : MakeFileOutputs(static_cast<const CCommTermApp*>(AfxGetApp())->options()))
-    m_radioLink->AddOutput(std::move(output));
+  const CommandLine& options = static_cast<const CCommTermApp*>(AfxGetApp())->options();
+  for (auto& output : MakeFileOutputs(options)) m_radioLink->AddOutput(std::move(output));
   const LinkResult opened = m_radioLink->Open();
   if (!opened) FailStartup(opened);
+  // Without its address the page is left out; the link runs as before.
+  m_webPage = StartWebPage(*m_radioLink, options, &TraceLine);
 }
 
 // The worker runs from here on, before the frame is first shown. A worker
@@ -58,6 +60,10 @@ int CCommTermView::OnCreate(const CREATESTRUCTW* cs) {
                           : m_radioLink->Start();
   if (!started) FailStartup(started);
   Trace("worker started");
+  if (m_webPage) {
+    m_webPage->Serve();
+    Trace("page %s", m_webPage->url().c_str());
+  }
   return 0;
 }
 
@@ -65,6 +71,7 @@ int CCommTermView::OnCreate(const CREATESTRUCTW* cs) {
 // and rewrite, before Stop returns; the map script stays on disk.
 void CCommTermView::OnDestroy() {
   CView::OnDestroy();
+  if (m_webPage) m_webPage->Stop();
   const bool ended = m_radioLink->Stop();
   Trace("view OnDestroy: stopped after %llu reports%s",
         static_cast<unsigned long long>(m_radioLink->reportsStored()),

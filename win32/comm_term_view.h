@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "radio/radio_link.h"
+#include "web/web_page.h"
 #include "win32/doc_framework.h"
 
 namespace rigplot {
@@ -29,6 +30,8 @@ class CCommTermView : public CView {
 
   // The radio link: port opened by the constructor, worker started by OnCreate.
   std::unique_ptr<RadioLink> m_radioLink;
+  // The live map page, when the command line leaves it on and its address is free.
+  std::unique_ptr<WebPage> m_webPage;
 };
 
 }  // namespace rigplot

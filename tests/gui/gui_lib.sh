@@ -104,7 +104,7 @@ map_points() {
 }
 
 start_rigplot() {
-  (cd "$WORK" && exec env RIGPLOT_TRACE=1 RIGPLOT_TEST_ASSERT=1 "$RIGPLOT_BIN") \
+  (cd "$WORK" && exec env RIGPLOT_TRACE=1 RIGPLOT_TEST_ASSERT=1 "$RIGPLOT_BIN" --web 127.0.0.1:0) \
     >"$SCRATCH/rigplot.out" 2>"$SCRATCH/rigplot.err" &
   RIG_PID=$!
   log "rigplot started as $RIG_PID"

@@ -105,7 +105,7 @@ class Rigplot:
         for name in os.listdir(TEMP):
             os.remove(os.path.join(TEMP, name))
         env = wine_session.wine_env(LD_PRELOAD=wine_session.SHIM, RIGPLOT_TRACE="1", **(env or {}))
-        self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe")], cwd=self.dir,
+        self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe"), "--web", "127.0.0.1:0"], cwd=self.dir,
                                         env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.lines = []
