@@ -31,8 +31,6 @@ bool CCommTermApp::OnInit() {
 }
 
 bool CCommTermApp::InitInstance() {
-  // Enable3dControls has no counterpart: GTK draws every control itself.
-
   SetRegistryKey("Local AppWizard-Generated Applications");
   LoadStdProfileSettings(4);
 

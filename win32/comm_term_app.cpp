@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
+#include "desktop/trace.h"
 #include "win32/about_dlg.h"
 #include "win32/comm_term_doc.h"
 #include "win32/comm_term_view.h"
 #include "win32/main_frame.h"
 #include "win32/resource.h"
 #include "win32/text.h"
-#include "win32/trace.h"
 
 namespace rigplot {
 
@@ -19,8 +19,7 @@ CCommTermApp theApp;
 }  // namespace
 
 bool CCommTermApp::InitInstance() {
-  InstallTestHooks();
-  // Enable3dControls: nothing to do, the system draws its controls in 3D.
+  EnableTraceFromEnvironment();
 
   SetRegistryKey(L"Local AppWizard-Generated Applications");
   LoadStdProfileSettings(4);

@@ -1,7 +1,7 @@
 #include "win32/main_frame.h"
 
-#include "app/frame_geometry.h"
-#include "win32/trace.h"
+#include "desktop/frame_geometry.h"
+#include "desktop/trace.h"
 
 namespace rigplot {
 

@@ -1,15 +1,4 @@
-// A trace for the window tests, off unless the environment asks for it.
-//
-// RIGPLOT_TRACE=1 prints one line per step of start-up, command and
-// shutdown to stderr, so a test can check their order from outside.
-// Thread: the UI thread.
+// The Windows program's trace is the one both desktop programs share.
 #pragma once
 
-namespace rigplot {
-
-void InstallTestHooks();
-
-// printf-style; one line, "rigplot: " in front.
-[[gnu::format(printf, 1, 2)]] void Trace(const char* format, ...);
-
-}  // namespace rigplot
+#include "desktop/trace.h"

@@ -8,74 +8,47 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
-#include "tests/unit/map_script_test_util.h"
+#include "tests/support/environment.h"
+#include "tests/support/files.h"
+#include "tests/support/map_script.h"
+#include "tests/support/stations.h"
 
 namespace rigplot {
 namespace {
 
 using test::Lines;
+using test::ReadWholeFile;
 using test::Station;
 using test::Store;
 
-class ScratchDir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char name[] = "/tmp/rigplot-map-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    m_dir = name;
+// Descriptors this process has open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
-  }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(m_dir.c_str())) {
-      while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-          names.push_back(entry->d_name);
-        }
-      }
-      closedir(dir);
-    }
-    return names;
-  }
-  static std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-      while (readdir(dir) != nullptr) ++count;
-      closedir(dir);
-    }
-    return count;
-  }
-  std::string m_dir;
-};
+  return count;
+}
 
-using MapScriptWrite = ScratchDir;
+class MapScriptWrite : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(m_dir.ok()); }
+  test::TempDir m_dir;
+};
 
 TEST_F(MapScriptWrite, WritesTheRenderedFileWithTheTimeOfTheRewrite) {
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string path = m_dir + "/0.mps";
+  const std::string path = m_dir / "0.mps";
   MapScriptWriter writer;
   const mode_t oldMask = umask(077);
   const std::time_t before = std::time(nullptr);
@@ -84,9 +57,8 @@ TEST_F(MapScriptWrite, WritesTheRenderedFileWithTheTimeOfTheRewrite) {
   umask(oldMask);
   ASSERT_TRUE(written);
 
-  const std::optional<std::string> file = ReadFile(path);
-  ASSERT_TRUE(file);
-  std::vector<std::string> lines = Lines(*file);
+  const std::string file = ReadWholeFile(path);
+  std::vector<std::string> lines = Lines(file);
   ASSERT_EQ(lines.size(), 102u);
   // Every line but the theme line is the table's rendering.
   bool timeMatches = false;
@@ -98,10 +70,10 @@ TEST_F(MapScriptWrite, WritesTheRenderedFileWithTheTimeOfTheRewrite) {
       std::scoped_lock lock(table.mutex());
       MapScriptWriter::Render(expected, path, table, local);
     }
-    timeMatches = timeMatches || expected == *file;
+    timeMatches = timeMatches || expected == file;
   }
   EXPECT_TRUE(timeMatches) << lines[1];
-  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -109,20 +81,17 @@ TEST_F(MapScriptWrite, WritesTheRenderedFileWithTheTimeOfTheRewrite) {
 
 TEST_F(MapScriptWrite, EachRewriteReplacesTheWholeFile) {
   StationTable table;
-  const std::string path = m_dir + "/0.mps";
+  const std::string path = m_dir / "0.mps";
   MapScriptWriter writer;
   Store(table, Station("JA1ABC", "0", "90", "10"));
   Store(table, Station("JH2XYZ", "0", "90", "10"));
   ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
-  {
-    std::scoped_lock lock(table.mutex());
-    table.Clear();
-  }
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);  // a clear alone writes nothing
+  EXPECT_EQ(Lines(ReadWholeFile(path)).size(), 103u);
+  test::Clear(table);
+  EXPECT_EQ(Lines(ReadWholeFile(path)).size(), 103u);  // a clear alone writes nothing
   Store(table, Station("JR3QQQ", "0", "90", "10"));
   ASSERT_TRUE(writer.Write(path, table));
-  const std::string file = *ReadFile(path);
+  const std::string file = ReadWholeFile(path);
   EXPECT_EQ(Lines(file).size(), 102u);
   EXPECT_NE(file.find("str=\"JR3QQQ\""), std::string::npos);
   EXPECT_EQ(file.find("JA1ABC"), std::string::npos);
@@ -131,18 +100,18 @@ TEST_F(MapScriptWrite, EachRewriteReplacesTheWholeFile) {
 TEST_F(MapScriptWrite, FailuresLeaveTheOldFileAndNothingOpen) {
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string regular = m_dir + "/plain";
+  const std::string regular = m_dir / "plain";
   std::ofstream(regular) << "not a directory";
-  mkdir((m_dir + "/0.mps").c_str(), 0755);  // a directory where the file should be
+  mkdir((m_dir / "0.mps").c_str(), 0755);  // a directory where the file should be
   const int descriptors = OpenDescriptors();
   MapScriptWriter writer;
-  for (const std::string& path : {regular + "/0.mps", m_dir + "/missing/0.mps", m_dir + "/0.mps"}) {
+  for (const std::string& path : {regular + "/0.mps", m_dir / "missing/0.mps", m_dir / "0.mps"}) {
     EXPECT_FALSE(writer.Write(path, table)) << path;
     writer.CloseIfOpen();
     EXPECT_EQ(OpenDescriptors(), descriptors) << path;
   }
-  rmdir((m_dir + "/0.mps").c_str());
-  EXPECT_EQ(Entries(), std::vector<std::string>{"plain"});
+  rmdir((m_dir / "0.mps").c_str());
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"plain"});
 }
 
 // In a shared temporary directory another user may plant a link at the path:
@@ -150,17 +119,17 @@ TEST_F(MapScriptWrite, FailuresLeaveTheOldFileAndNothingOpen) {
 TEST_F(MapScriptWrite, ReplacesALinkWithoutFollowingIt) {
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string victim = m_dir + "/victim";
+  const std::string victim = m_dir / "victim";
   std::ofstream(victim) << "keep me";
-  const std::string path = m_dir + "/0.mps";
+  const std::string path = m_dir / "0.mps";
   ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
   MapScriptWriter writer;
   ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(*ReadFile(victim), "keep me");
+  EXPECT_EQ(ReadWholeFile(victim), "keep me");
   struct stat info {};
   ASSERT_EQ(lstat(path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode));
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 102u);
+  EXPECT_EQ(Lines(ReadWholeFile(path)).size(), 102u);
 }
 
 // A write that fails halfway (a full disk, here a file-size limit that binds
@@ -168,10 +137,10 @@ TEST_F(MapScriptWrite, ReplacesALinkWithoutFollowingIt) {
 TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string path = m_dir + "/0.mps";
+  const std::string path = m_dir / "0.mps";
   MapScriptWriter writer;
   ASSERT_TRUE(writer.Write(path, table));
-  const std::string old = *ReadFile(path);
+  const std::string old = ReadWholeFile(path);
 
   Store(table, Station("JH2XYZ", "0", "90", "10"));
   rlimit saved{};
@@ -187,18 +156,18 @@ TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
 
   EXPECT_FALSE(written);
   EXPECT_EQ(OpenDescriptors(), descriptors);
-  EXPECT_EQ(*ReadFile(path), old);
-  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  EXPECT_EQ(ReadWholeFile(path), old);
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
   EXPECT_EQ(table.count(), 2);
 
   ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
+  EXPECT_EQ(Lines(ReadWholeFile(path)).size(), 103u);
 }
 
 // The viewer may read at any moment: it must always see one whole file.
 TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
   StationTable table;
-  const std::string path = m_dir + "/0.mps";
+  const std::string path = m_dir / "0.mps";
   MapScriptWriter writer;
   Store(table, Station("JA1ABC", "0", "90", "10"));
   ASSERT_TRUE(writer.Write(path, table));
@@ -208,27 +177,10 @@ TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
   std::atomic<bool> failed{false};
   std::string firstBad;  // read only after the join
   std::thread reader([&] {
-    const std::string end = "mapserver end;\r\n";
-    const std::string message = "message str=\" ";
     while (!done.load()) {
-      const std::optional<std::string> file = ReadFile(path);
-      if (!file) {
-        firstBad = "(missing)";
-        failed = true;
-        return;
-      }
-      std::size_t lineEnds = 0;
-      for (std::size_t at = file->find("\r\n"); at != std::string::npos;
-           at = file->find("\r\n", at + 2)) {
-        ++lineEnds;
-      }
-      const std::size_t at = file->rfind(message);
-      const int count =
-          at == std::string::npos ? -1 : std::atoi(file->c_str() + at + message.size());
-      const bool whole = count >= 1 && lineEnds == 101u + count && file->size() > end.size() &&
-                         file->compare(file->size() - end.size(), end.size(), end) == 0;
-      if (!whole) {
-        firstBad = *file;
+      const std::string file = ReadWholeFile(path);
+      if (!test::IsWholeMapScript(file)) {
+        firstBad = file.empty() ? "(missing)" : file;
         failed = true;
         return;
       }
@@ -241,10 +193,7 @@ TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
       for (int s = 0; s < 99; ++s)
         Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
     } else {
-      {
-        std::scoped_lock lock(table.mutex());
-        table.Clear();
-      }
+      test::Clear(table);
       Store(table, Station("JA1ABC", "0", "90", "10"));
     }
     std::scoped_lock lock(table.mutex());
@@ -254,30 +203,12 @@ TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
   reader.join();
   EXPECT_EQ(firstBad, "");
   EXPECT_GT(reads.load(), 0);
-  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
 }
 
-class EnvironmentGuard {
- public:
-  explicit EnvironmentGuard(const char* name) : m_name(name) {
-    if (const char* value = std::getenv(name)) m_saved = value;
-  }
-  ~EnvironmentGuard() {
-    if (m_saved) {
-      setenv(m_name, m_saved->c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_saved;
-};
-
 TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {
-  EnvironmentGuard temp("TEMP");
-  EnvironmentGuard tmpdir("TMPDIR");
+  const test::SavedVariable temp("TEMP");
+  const test::SavedVariable tmpdir("TMPDIR");
   const struct {
     const char* temp;  // nullptr: unset
     const char* tmpdir;
@@ -293,8 +224,8 @@ TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {
       {"/tmp/", nullptr, "/tmp//0.mps"},
   };
   for (const auto& row : rows) {
-    row.temp ? setenv("TEMP", row.temp, 1) : unsetenv("TEMP");
-    row.tmpdir ? setenv("TMPDIR", row.tmpdir, 1) : unsetenv("TMPDIR");
+    temp.Set(row.temp);
+    tmpdir.Set(row.tmpdir);
     EXPECT_EQ(MapScriptPath(), row.path)
         << (row.temp ? row.temp : "(unset)") << " " << (row.tmpdir ? row.tmpdir : "(unset)");
   }

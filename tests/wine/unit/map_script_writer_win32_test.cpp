@@ -5,42 +5,45 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
-#include "tests/unit/map_script_test_util.h"
-#include "win32_test_util.h"
+#include "tests/support/environment.h"
+#include "tests/support/files.h"
+#include "tests/support/map_script.h"
+#include "tests/support/stations.h"
 
 namespace rigplot {
 namespace {
 
 using test::Lines;
 using test::ReadWholeFile;
-using test::ScratchDirectory;
 using test::Station;
 using test::Store;
-using test::WriteWholeFile;
+using test::TempDir;
 
-class SavedTemp {
- public:
-  SavedTemp() {
-    if (const char* value = std::getenv("TEMP")) m_saved = value;
-  }
-  ~SavedTemp() { _putenv_s("TEMP", m_saved ? m_saved->c_str() : ""); }
-
- private:
-  std::optional<std::string> m_saved;
-};
+// The file's bytes as a viewer reads them, sharing it with every other use
+// so that the writer may replace it meanwhile; empty when it is missing.
+std::string ReadAsViewer(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  std::string bytes;
+  char block[4096];
+  DWORD got = 0;
+  while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) bytes.append(block, got);
+  CloseHandle(file);
+  return bytes;
+}
 
 TEST(MapScriptPathWin32, TempAndZeroMps) {
-  SavedTemp saved;
+  const test::SavedVariable temp("TEMP");
   const struct {
     const char* temp;  // nullptr: unset
     const char* path;
@@ -51,7 +54,7 @@ TEST(MapScriptPathWin32, TempAndZeroMps) {
       {nullptr, "\\0.mps"},                 // the root of the current drive
   };
   for (const auto& row : rows) {
-    _putenv_s("TEMP", row.temp ? row.temp : "");
+    temp.Set(row.temp);
     EXPECT_EQ(MapScriptPath(), row.path) << (row.temp ? row.temp : "(unset)");
   }
 }
@@ -59,7 +62,7 @@ TEST(MapScriptPathWin32, TempAndZeroMps) {
 // The file on disk is Render's output for the time of the rewrite, byte for
 // byte, and nothing else is left in the directory.
 TEST(MapScriptWriteWin32, WritesTheRenderedBytes) {
-  ScratchDirectory dir;
+  TempDir dir;
   ASSERT_TRUE(dir.ok());
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
@@ -69,9 +72,8 @@ TEST(MapScriptWriteWin32, WritesTheRenderedBytes) {
   const std::time_t before = std::time(nullptr);
   ASSERT_TRUE(writer.Write(path, table));
   const std::time_t after = std::time(nullptr);
-  const std::optional<std::string> file = ReadWholeFile(path);
-  ASSERT_TRUE(file);
-  EXPECT_EQ(Lines(*file).size(), 103u);
+  const std::string file = ReadWholeFile(path);
+  EXPECT_EQ(Lines(file).size(), 103u);
   bool matches = false;
   for (std::time_t t = before; t <= after && !matches; ++t) {
     std::tm local{};
@@ -79,10 +81,10 @@ TEST(MapScriptWriteWin32, WritesTheRenderedBytes) {
     std::string expected;
     std::scoped_lock lock(table.mutex());
     MapScriptWriter::Render(expected, path, table, local);
-    matches = expected == *file;
+    matches = expected == file;
   }
   EXPECT_TRUE(matches);
-  EXPECT_EQ(file->find("\r\r"), std::string::npos);
+  EXPECT_EQ(file.find("\r\r"), std::string::npos);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"0.mps"});
 }
 
@@ -90,14 +92,14 @@ TEST(MapScriptWriteWin32, WritesTheRenderedBytes) {
 // replace. The writer retries briefly, then keeps the old file whole and
 // cleans up; once the viewer lets go, the next report writes again.
 TEST(MapScriptWriteWin32, ViewerHoldingTheFileKeepsTheOldOneUntilTheNextReport) {
-  ScratchDirectory dir;
+  TempDir dir;
   ASSERT_TRUE(dir.ok());
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
   const std::string path = dir / "0.mps";
   MapScriptWriter writer;
   ASSERT_TRUE(writer.Write(path, table));
-  const std::string old = *ReadWholeFile(path);
+  const std::string old = ReadWholeFile(path);
 
   const HANDLE viewer = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -107,17 +109,17 @@ TEST(MapScriptWriteWin32, ViewerHoldingTheFileKeepsTheOldOneUntilTheNextReport) 
   CloseHandle(viewer);
 
   EXPECT_FALSE(writtenWhileHeld);
-  EXPECT_EQ(*ReadWholeFile(path), old);
+  EXPECT_EQ(ReadWholeFile(path), old);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"0.mps"});
   writer.CloseIfOpen();  // nothing open: must not fail or remove anything
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"0.mps"});
 
   ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(Lines(*ReadWholeFile(path)).size(), 103u);
+  EXPECT_EQ(Lines(ReadWholeFile(path)).size(), 103u);
 }
 
 TEST(MapScriptWriteWin32, UnwritablePlacesFailAndLeaveNothing) {
-  ScratchDirectory dir;
+  TempDir dir;
   ASSERT_TRUE(dir.ok());
   StationTable table;
   Store(table, Station("JA1ABC", "0", "90", "10"));
@@ -136,7 +138,7 @@ TEST(MapScriptWriteWin32, UnwritablePlacesFailAndLeaveNothing) {
 // replaced everywhere); those reports keep the old file, and the next one
 // writes again.
 TEST(MapScriptWriteWin32, ReaderNeverSeesAPartialFile) {
-  ScratchDirectory dir;
+  TempDir dir;
   ASSERT_TRUE(dir.ok());
   StationTable table;
   const std::string path = dir / "0.mps";
@@ -148,20 +150,10 @@ TEST(MapScriptWriteWin32, ReaderNeverSeesAPartialFile) {
   std::atomic<int> reads{0};
   std::string firstBad;  // read only after the join
   std::thread reader([&] {
-    const std::string end = "mapserver end;\r\n";
-    const std::string message = "message str=\" ";
     while (!done.load()) {
-      const std::optional<std::string> file = ReadWholeFile(path);
-      if (!file) {
-        firstBad = "(missing)";
-        return;
-      }
-      const std::size_t at = file->rfind(message);
-      const int count =
-          at == std::string::npos ? -1 : std::atoi(file->c_str() + at + message.size());
-      if (count < 1 || Lines(*file).size() != 101u + count ||
-          file->compare(file->size() - end.size(), end.size(), end) != 0) {
-        firstBad = *file;
+      const std::string file = ReadAsViewer(path);
+      if (!test::IsWholeMapScript(file)) {
+        firstBad = file.empty() ? "(missing)" : file;
         return;
       }
       ++reads;
@@ -173,10 +165,7 @@ TEST(MapScriptWriteWin32, ReaderNeverSeesAPartialFile) {
       for (int s = 0; s < 99; ++s)
         Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
     } else {
-      {
-        std::scoped_lock lock(table.mutex());
-        table.Clear();
-      }
+      test::Clear(table);
       Store(table, Station("JA1ABC", "0", "90", "10"));
     }
     std::scoped_lock lock(table.mutex());
@@ -188,7 +177,7 @@ TEST(MapScriptWriteWin32, ReaderNeverSeesAPartialFile) {
   EXPECT_GT(reads.load(), 0);
   EXPECT_GT(written, 0);
   ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(Lines(*ReadWholeFile(path)).size(), 102u);
+  EXPECT_EQ(Lines(ReadWholeFile(path)).size(), 102u);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"0.mps"});
 }
 

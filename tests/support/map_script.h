@@ -1,44 +1,52 @@
-// Captured sessions: the bytes a radio sent, each with the map script they
-// must produce (tests/data/sessions/NAME.nmea and NAME.mps). The map script
-// is kept masked: the theme line's time, every receivedAt and the file's own
-// path change from run to run.
+// The map script as the tests read it: cut into lines, checked whole, and
+// masked where it changes from run to run (the theme line's time, every
+// receivedAt and the file's own path), so that it compares with a kept copy.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <cstdint>
+#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "report/report_parser.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
-#include "tests/unit/nmea_test_util.h"
-#include "tests/unit/pty_test_util.h"
 
 namespace rigplot::test {
 
-struct Session {
-  std::string name;
-  std::string bytes;
-  std::string expectedPath;  // the .mps beside it
-};
-
-inline std::vector<Session> LoadSessions() {
-  std::vector<Session> sessions;
-  for (const auto& entry : std::filesystem::directory_iterator(RIGPLOT_TEST_DATA "/sessions")) {
-    if (entry.path().extension() != ".nmea") continue;
-    std::filesystem::path expected = entry.path();
-    expected.replace_extension(".mps");
-    sessions.push_back(
-        {entry.path().stem().string(), ReadWholeFile(entry.path().string()), expected.string()});
+// Line i of a file, without its CR LF; every line must end in CR LF.
+inline std::vector<std::string> Lines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < file.size()) {
+    const std::size_t end = file.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "last line has no CR LF";
+      break;
+    }
+    lines.push_back(file.substr(start, end - start));
+    start = end + 2;
   }
-  std::sort(sessions.begin(), sessions.end(),
-            [](const Session& a, const Session& b) { return a.name < b.name; });
-  return sessions;
+  return lines;
+}
+
+// What a reader may see at any moment: a header, the 95 group lines, the
+// stations the count line announces and the closing lines, every line ended
+// by CR LF. A file written halfway, or two files mixed, fails.
+inline bool IsWholeMapScript(const std::string& file) {
+  const std::string_view end = "mapserver end;\r\n";
+  const std::size_t count = file.rfind("message str=\" ");
+  if (count == std::string::npos || !file.ends_with(end)) return false;
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = file.find('\n', at)) != std::string::npos; ++at) {
+    if (at == 0 || file[at - 1] != '\r') return false;
+    ++lines;
+  }
+  return lines == 101u + std::strtoul(file.c_str() + count + 14, nullptr, 10);
 }
 
 // Replaces text[from, up to `until`) with `mask`, for every `after` found.
@@ -68,7 +76,8 @@ inline std::string MaskMapScript(std::string map) {
   return map;
 }
 
-// The first line where two map scripts differ, for a readable failure.
+// The first line where two map scripts differ, for a readable failure; empty
+// when they are the same.
 inline std::string FirstDifference(const std::string& got, const std::string& want) {
   std::size_t line = 1, start = 0;
   for (std::size_t i = 0; i < std::min(got.size(), want.size()); ++i) {
@@ -90,34 +99,9 @@ inline std::string MaskedMapScript(const StationTable& table) {
   std::tm now{};
   now.tm_year = 126;
   std::string map;
+  std::scoped_lock lock(table.mutex());
   MapScriptWriter::Render(map, "/tmp/0.mps", table, now);
   return MaskMapScript(std::move(map));
-}
-
-struct Replayed {
-  std::string map;  // masked
-  std::uint64_t reports = 0;
-};
-
-// The worker's work, without a port: the bytes in reads of the given sizes
-// (taken round and round), every completed report stored, and the map script
-// of the final table.
-inline Replayed ReplaySession(std::string_view bytes, const std::vector<std::size_t>& reads) {
-  ReportParser parser(&FixedClock);
-  StationTable table;
-  std::scoped_lock lock(table.mutex());
-  Replayed result;
-  for (std::size_t at = 0, read = 0; at < bytes.size(); ++read) {
-    const std::string_view block = bytes.substr(at, reads[read % reads.size()]);
-    for (char c : block) {
-      if (!parser.feedByte(static_cast<std::uint8_t>(c))) continue;
-      table.StoreReport(parser.report());
-      ++result.reports;
-    }
-    at += block.size();
-  }
-  result.map = MaskedMapScript(table);
-  return result;
 }
 
 }  // namespace rigplot::test

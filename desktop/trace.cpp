@@ -1,4 +1,4 @@
-#include "win32/trace.h"
+#include "desktop/trace.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -13,7 +13,7 @@ bool g_traceOn = false;
 
 }  // namespace
 
-void InstallTestHooks() {
+void EnableTraceFromEnvironment() {
   const char* value = std::getenv("RIGPLOT_TRACE");
   g_traceOn = value != nullptr && std::strcmp(value, "1") == 0;
 }

@@ -1,13 +1,9 @@
-// Helpers for the map script tests: a station with every field filled, a
-// store under the table's lock, and a file cut into its lines.
+// Station reports for the table and map script tests: a report with every
+// field filled, and a store under the table's lock.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "report/report_parser.h"
 #include "stations/station_table.h"
@@ -36,20 +32,9 @@ inline void Store(StationTable& table, const PendingReport& report) {
   table.StoreReport(report);
 }
 
-// Line i of a file, without its CR LF; every line must end in CR LF.
-inline std::vector<std::string> Lines(const std::string& file) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < file.size()) {
-    const std::size_t end = file.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "last line has no CR LF";
-      break;
-    }
-    lines.push_back(file.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+inline void Clear(StationTable& table) {
+  std::scoped_lock lock(table.mutex());
+  table.Clear();
 }
 
 }  // namespace rigplot::test
