@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_TESTS=OFF \
-  -DRIGPLOT_DESKTOP=OFF >/dev/null
+  -DRIGPLOT_DESKTOP=OFF -DRIGPLOT_BENCH=ON >/dev/null
 cmake --build "$build" --target rigplot_bench rigplotd rigplot-sim >/dev/null
 
 # One CSV run per group: the CSV reporter wants the same counters in every row.
@@ -29,11 +29,19 @@ dir=$(mktemp -d)
 trap 'kill "${sim:-}" "${daemon:-}" 2>/dev/null || true; rm -rf "$dir"' EXIT
 "$build/rigplot-sim" --seed 1 --count 1 --linger 60 >"$dir/port" 2>/dev/null &
 sim=$!
-while [[ ! -s $dir/port ]]; do sleep 0.05; done
+# wait_file FILE WHAT: until FILE has content; gives up after 60 s.
+wait_file() {
+  local end=$((SECONDS + 60))
+  until [[ -s $1 ]]; do
+    ((SECONDS < end)) || { echo "bench_table.sh: waited 60 s for $2; $1 is empty" >&2; exit 1; }
+    sleep 0.05
+  done
+}
+wait_file "$dir/port" "rigplot-sim to name its port"
 echo "$(head -n1 "$dir/port") 9600" >"$dir/RIGPLOT.ini"
 (cd "$dir" && TEMP=$dir exec "$OLDPWD/$build/rigplotd" 2>/dev/null) &
 daemon=$!
-while [[ ! -s $dir/0.mps ]]; do sleep 0.05; done
+wait_file "$dir/0.mps" "rigplotd's first map script"
 sleep 1
 process_ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$daemon/stat"; }
 process_wakeups() { cat /proc/"$daemon"/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'; }
