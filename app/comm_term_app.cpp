@@ -19,7 +19,8 @@ EVT_MENU(ID_APP_ABOUT, CCommTermApp::OnAppAbout)
 EVT_MENU(ID_APP_EXIT, CCommTermApp::OnAppExit)
 wxEND_EVENT_TABLE()
 
-// Named after the application title, as the framework does.
+// The application takes its title as its name; wx names the configuration
+// folder after it.
 CCommTermApp::CCommTermApp() {
   SetAppName(ResourceText(kAppTitle));
   SetAppDisplayName(ResourceText(kAppTitle));
@@ -40,7 +41,7 @@ bool CCommTermApp::InitInstance() {
   new CSingleDocTemplate(m_pDocManager.get(), IDR_MAINFRAME, wxCLASSINFO(CCommTermDoc),
                          wxCLASSINFO(CMainFrame), wxCLASSINFO(CCommTermView));
 
-  // ParseCommandLine: wx's standard parser, which takes no file name here.
+  // wx reads the command line; the program takes no file name.
   if (!wxApp::OnInit()) return false;
   if (!ProcessShellCommand()) return false;
 

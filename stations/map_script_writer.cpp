@@ -166,7 +166,8 @@ void AppendInt(std::string& out, int value) {
 }
 
 // The speed in km/h as "%6.2f" prints it. Knots times 1.852 stays in single
-// precision, so every figure matches the established output to the digit.
+// precision on purpose: a double product would end some speeds on another
+// digit (4097.8 knots: 7589.12 here, 7589.13 in double).
 void AppendSpeed(std::string& out, std::string_view speedKnots) {
   const float kmh = ReadFloatField(speedKnots) * 1.852f;
   char digits[64];

@@ -23,7 +23,7 @@ bool CMainFrame::PreCreateWindow(CREATESTRUCTW& cs) {
 
 int CMainFrame::OnCreate(const CREATESTRUCTW* cs) {
   if (CFrameWnd::OnCreate(cs) == -1) return -1;
-  // No tool bar, no status bar, no other control bar.
+  // The menu is the frame's only bar.
   return 0;
 }
 
