@@ -23,7 +23,7 @@ MAP="$TEMP/0.mps"
 mkdir -p "$HOME" "$TEMP" "$WORK" "$XDG_RUNTIME_DIR" "$SHOT_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-XVFB_PID='' WM_PID='' RIG_PID='' RIG_RC='' RADIO_PID='' SIM_PID=''
+XVFB_PID='' WM_PID='' RIG_PID='' RIG_RC='' RADIO_PID=''
 FAILED=0
 
 log() { echo "[$(date +%T.%3N)] $*"; }
@@ -38,7 +38,6 @@ cleanup() {
   local rc=$?
   [ -n "$RIG_PID" ] && kill -0 "$RIG_PID" 2>/dev/null && kill -KILL "$RIG_PID" 2>/dev/null
   [ -n "$RADIO_PID" ] && kill "$RADIO_PID" 2>/dev/null
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
   [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   wait 2>/dev/null
@@ -90,13 +89,14 @@ wm_running() {
   grep -q '^Name: Openbox' <<<"$SAW"
 }
 
-# A radio on a pseudo-terminal (fake_radio.py) named in RIGPLOT.ini.
+# A radio on a pseudo-terminal, named in RIGPLOT.ini: fake_radio.py, or the
+# command given (rigplot-sim), which prints the port's name first.
 start_radio() {
-  coproc RADIO { exec python3 "$GUI_LIB_DIR/fake_radio.py"; }
-  RADIO_PID=$RADIO_PID
+  (($#)) || set -- python3 "$GUI_LIB_DIR/fake_radio.py"
+  coproc RADIO { exec "$@"; }
   local port
   read -r -t "$WAIT_SECONDS" port <&"${RADIO[0]}" ||
-    fail "waited ${WAIT_SECONDS} s for the fake radio to name its port"
+    fail "waited ${WAIT_SECONDS} s for $1 to name its port"
   echo "$port 9600" >"$WORK/RIGPLOT.ini"
 }
 

@@ -123,12 +123,7 @@ case_table_clear() {
 case_table_clear_sim() {
   [ -x "${RIGPLOT_SIM:-}" ] || fail "RIGPLOT_SIM is not set"
   start_display 1024x768
-  coproc SIM { exec "$RIGPLOT_SIM" --stations 3 --interval 2 --noise 0 --seed 5; }
-  SIM_PID=$SIM_PID
-  local port
-  read -r -t "$WAIT_SECONDS" port <&"${SIM[0]}" ||
-    fail "waited ${WAIT_SECONDS} s for rigplot-sim to name its port"
-  echo "$port 9600" >"$WORK/RIGPLOT.ini"
+  start_radio "$RIGPLOT_SIM" --stations 3 --interval 2 --noise 0 --seed 5
   start_rigplot
   MAIN=$(wait_window "$TITLE")
   wait_for "two stations" map_has_points 2

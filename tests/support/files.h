@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -30,31 +31,45 @@ inline bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   return !out.fail();
 }
 
-// A fresh directory under `parent`, by default the system's temporary
-// directory (TMPDIR, or TEMP on Windows), removed with everything in it. Its
-// own random name, so that copies of a test running side by side never share
-// one.
+// A fresh directory under `parent`, removed with everything in it; throws
+// when it cannot be made. Its own random name, so that copies of a test
+// running side by side never share one. By default under TMPDIR (else /tmp)
+// on Linux and the system's temporary directory on Windows; not TEMP, which
+// tests point at their own directories for the program under test.
 class TempDir {
  public:
   explicit TempDir(const std::string& parent = "") {
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path base = parent.empty() ? fs::temp_directory_path(error) : fs::path(parent);
+    fs::path base = parent;
+    if (base.empty()) {
+#ifdef _WIN32
+      base = fs::temp_directory_path(error);
+#else
+      const char* tmpdir = std::getenv("TMPDIR");
+      base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+#endif
+    }
     std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0; attempt < 100 && m_path.empty() && !error; ++attempt) {
       const fs::path path = base / ("rigplot-test-" + std::to_string(random()));
       if (fs::create_directory(path, error)) m_path = path.string();
     }
+    // Loud: a test that went on would write its files wherever it runs.
+    if (m_path.empty()) {
+      throw fs::filesystem_error("cannot make a scratch directory", base, error);
+    }
   }
   ~TempDir() {
     std::error_code ignored;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    std::filesystem::remove_all(m_path, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  bool ok() const { return !m_path.empty(); }
-  const std::string& path() const { return m_path; }
+  const std::string& path() const {
+    return m_path;
+  }
   std::string operator/(std::string_view name) const {
     return (std::filesystem::path(m_path) / name).string();
   }

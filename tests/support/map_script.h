@@ -6,15 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "report/local_time.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
+#include "tests/support/files.h"
+#include "tests/support/stations.h"
 
 namespace rigplot::test {
 
@@ -48,6 +54,70 @@ inline bool IsWholeMapScript(const std::string& file) {
   }
   return lines == 101u + std::strtoul(file.c_str() + count + 14, nullptr, 10);
 }
+
+// True when `file` is what Render makes of the table at some second from
+// `before` to `after`, local time: the theme line carries the time.
+inline bool RenderedWithin(const StationTable& table, const std::string& path, std::time_t before,
+                           std::time_t after, const std::string& file) {
+  for (std::time_t t = before; t <= after; ++t) {
+    std::tm local{};
+    if (!ToLocalTime(t, local)) continue;
+    std::string expected;
+    std::scoped_lock lock(table.mutex());
+    MapScriptWriter::Render(expected, path, table, local);
+    if (expected == file) return true;
+  }
+  return false;
+}
+
+// Reads a map script over and over on a thread of its own, as a viewer
+// would, and keeps the first read that was not a whole file.
+class MapScriptReader {
+ public:
+  explicit MapScriptReader(std::function<std::string()> read)
+      : m_thread([this, read = std::move(read)] {
+          while (!m_stop.load()) {
+            const std::string file = read();
+            if (!IsWholeMapScript(file)) {
+              m_firstBad = file.empty() ? "(missing)" : file;
+              m_failed = true;
+              return;
+            }
+            ++m_reads;
+          }
+        }) {}
+  ~MapScriptReader() { Stop(); }
+  MapScriptReader(const MapScriptReader&) = delete;
+  MapScriptReader& operator=(const MapScriptReader&) = delete;
+
+  // Ends the reads; firstBad() may be read from then on.
+  void Stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+  }
+  bool failed() const { return m_failed.load(); }
+  int reads() const { return m_reads.load(); }
+  const std::string& firstBad() const { return m_firstBad; }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_failed{false};
+  std::atomic<int> m_reads{0};
+  std::string m_firstBad;
+  std::thread m_thread;  // last: it starts once the rest is there
+};
+
+// Where the tests of the file on disk start, on either OS: a scratch
+// directory, the map script's path in it, a table holding one station and a
+// writer.
+class MapScriptFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Store(m_table, Station("JA1ABC", "0", "90", "10")); }
+  TempDir m_dir;
+  const std::string m_path = m_dir / "0.mps";
+  StationTable m_table;
+  MapScriptWriter m_writer;
+};
 
 // Replaces text[from, up to `until`) with `mask`, for every `after` found.
 inline void MaskBetween(std::string& text, std::string_view after, std::string_view until,

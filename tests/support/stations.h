@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "report/report_parser.h"
 #include "stations/station_table.h"
@@ -35,6 +36,19 @@ inline void Store(StationTable& table, const PendingReport& report) {
 inline void Clear(StationTable& table) {
   std::scoped_lock lock(table.mutex());
   table.Clear();
+}
+
+// Step i of a table that swings between 100 stations (even i) and one (odd
+// i), so that two map scripts mixed, or one cut short, show in the count.
+inline void SwingTable(StationTable& table, int i) {
+  if (i % 2 == 0) {
+    for (int s = 0; s < 99; ++s) {
+      Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
+    }
+  } else {
+    Clear(table);
+    Store(table, Station("JA1ABC", "0", "90", "10"));
+  }
 }
 
 }  // namespace rigplot::test

@@ -10,14 +10,13 @@ RIGPLOT_SCREENSHOTS when it is set.
 import os
 import re
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
 
 import wine_session
-from wine_session import (BIN, PATIENCE, TEMP, WORK, Radio, map_script, report, station_count,
-                          wait_for_map, wait_until)
+from wine_session import (BIN, PATIENCE, Radio, map_script, report, station_count, wait_for_map,
+                          wait_until)
 
 FONTS = r"HKCU\Software\Wine\Fonts\Replacements"
 # The dialog's font and the system's Japanese faces, on the installed IPA fonts.
@@ -101,12 +100,7 @@ class Rigplot:
     """One run of rigplot.exe in its own directory, its trace collected."""
 
     def __init__(self, settings=b"COM1 9600\r\n"):
-        self.dir = tempfile.mkdtemp(dir=WORK)
-        if settings is not None:
-            with open(os.path.join(self.dir, "RIGPLOT.ini"), "wb") as f:
-                f.write(settings)
-        for name in os.listdir(TEMP):
-            os.remove(os.path.join(TEMP, name))
+        self.dir = wine_session.program_dir(settings)
         env = wine_session.wine_env(LD_PRELOAD=wine_session.SHIM, RIGPLOT_TRACE="1")
         self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe")], cwd=self.dir,
                                         env=env, stdin=subprocess.DEVNULL,

@@ -6,13 +6,12 @@ import re
 import select
 import signal
 import subprocess
-import tempfile
 import time
 import unittest
 
-from wine_session import (BIN, LOG, PATIENCE, PORT_FAILED, SETTINGS_MISSING, SHIM, TEMP, WORK,
-                          Radio, map_script, point_line, pty_log, report, station_count,
-                          wait_for_map, wait_until, wine_env)
+from wine_session import (BIN, LOG, PATIENCE, PORT_FAILED, SETTINGS_MISSING, SHIM, TEMP, Radio,
+                          map_script, point_line, pty_log, report, station_count, wait_for_map,
+                          wait_until, wine_env)
 import wine_session
 
 
@@ -28,12 +27,7 @@ class Rigplotd:
     """One run of rigplotd.exe in its own directory holding RIGPLOT.ini."""
 
     def __init__(self, radio, settings=b"COM1 9600\r\n", launcher=None):
-        self.dir = tempfile.mkdtemp(dir=WORK)
-        if settings is not None:
-            with open(os.path.join(self.dir, "RIGPLOT.ini"), "wb") as f:
-                f.write(settings)
-        for name in os.listdir(TEMP):
-            os.remove(os.path.join(TEMP, name))
+        self.dir = wine_session.program_dir(settings)
         if os.path.exists(LOG):
             os.remove(LOG)
         env = wine_env(LD_PRELOAD=SHIM, RIGPLOT_PTY_WATCH=radio.path if radio else "",

@@ -77,6 +77,18 @@ def stop():
     shutil.rmtree(WORK, ignore_errors=True)
 
 
+def program_dir(settings):
+    """A fresh directory to start a program in, holding RIGPLOT.ini unless
+    settings is None; the map script of an earlier run is cleared away."""
+    directory = tempfile.mkdtemp(dir=WORK)
+    if settings is not None:
+        with open(os.path.join(directory, "RIGPLOT.ini"), "wb") as f:
+            f.write(settings)
+    for name in os.listdir(TEMP):
+        os.remove(os.path.join(TEMP, name))
+    return directory
+
+
 def sentence(body):
     check = 0
     for byte in body.encode():

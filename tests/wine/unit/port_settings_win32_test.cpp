@@ -45,7 +45,6 @@ TEST(PortSettingsWin32, FileCases) {
       {"name over 11 bytes", "COM123456789 2400", "", 9600},
   };
   TempDir dir;
-  ASSERT_TRUE(dir.ok());
   const std::string file = dir / "RIGPLOT.ini";
   for (const auto& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -59,7 +58,6 @@ TEST(PortSettingsWin32, FileCases) {
 
 TEST(PortSettingsWin32, MissingFileFails) {
   TempDir dir;
-  ASSERT_TRUE(dir.ok());
   PortConfig config{"\\\\.\\COM1", 4800};
   EXPECT_FALSE(LoadPortSettings(config, (dir / "RIGPLOT.ini").c_str()));
   EXPECT_EQ(config.portPath, "");
@@ -70,7 +68,6 @@ TEST(PortSettingsWin32, MissingFileFails) {
 // and start-up never reads a file that an editor is half way through saving.
 TEST(PortSettingsWin32, FileHeldOpenElsewhereCannotBeRead) {
   TempDir dir;
-  ASSERT_TRUE(dir.ok());
   const std::string file = dir / "RIGPLOT.ini";
   ASSERT_TRUE(WriteWholeFile(file, "COM4 4800\r\n"));
   const HANDLE editor = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
