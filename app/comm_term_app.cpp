@@ -23,7 +23,8 @@ EVT_MENU(ID_APP_ABOUT, CCommTermApp::OnAppAbout)
 EVT_MENU(ID_APP_EXIT, CCommTermApp::OnAppExit)
 wxEND_EVENT_TABLE()
 
-// Named after the application title, as the framework does.
+// The application takes its title as its name; wx names the configuration
+// folder after it.
 CCommTermApp::CCommTermApp() {
   SetAppName(ResourceText(kAppTitle));
   SetAppDisplayName(ResourceText(kAppTitle));

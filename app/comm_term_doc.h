@@ -13,8 +13,8 @@ class CCommTermDoc : public wxDocument {
 
   bool OnNewDocument() override;
 
-  // Serialize: loading and storing read and write nothing, which is what
-  // wxDocument's LoadObject and SaveObject already do.
+  // Nothing to load or store: wxDocument's LoadObject and SaveObject read
+  // and write nothing.
 
  private:
   wxDECLARE_DYNAMIC_CLASS(CCommTermDoc);

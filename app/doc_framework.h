@@ -1,11 +1,12 @@
 // The pieces of the single-document framework that wx leaves out.
 //
 // wx's template makes a document and a view and lets the view make its frame.
-// Here, as the program has always done it, the template makes the document,
-// then the frame; the frame's creation makes the view, which creates its
-// window as the frame's client; then the document is initialised and the
-// frame shown. Also here: the frame's creation steps (PreCreateWindow, the
-// creation handler) and the framework's name for an untitled document.
+// Here the template makes the document, then the frame; the frame's creation
+// makes the view, which creates its window as the frame's client, so the
+// view exists before the document is initialised and the frame shown. The
+// Windows program starts the same way, and the window tests check the order
+// in both. Also here: the frame's creation steps (PreCreateWindow, the
+// creation handler) and the name of an untitled document.
 // Thread: the UI thread.
 #pragma once
 
@@ -33,7 +34,7 @@ struct CCreateContext {
   wxView* m_pNewView = nullptr;  // set once the view exists
 };
 
-// Names a new document as the framework does ("無題").
+// Names a new document "無題" (untitled), so the caption reads "無題 - RIGPLOT".
 class CDocManager : public wxDocManager {
  public:
   wxString MakeNewDocumentName() override;

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/rigplot_16.xpm"
-#include "app/rigplot_32.xpm"
+#include "desktop/rigplot_16.xpm"
+#include "desktop/rigplot_32.xpm"
 
 int main(int argc, char** argv) {
   if (argc != 3 || (std::strcmp(argv[1], "32") != 0 && std::strcmp(argv[1], "16") != 0)) {

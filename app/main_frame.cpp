@@ -17,7 +17,8 @@ wxEND_EVENT_TABLE()
 
 bool CMainFrame::PreCreateWindow(CreateStruct& cs) {
   if (!CFrameWnd::PreCreateWindow(cs)) return false;
-  // The primary screen's size, as GetSystemMetrics gives it.
+  // The whole primary screen, panels included: the frame's place is a
+  // fraction of it.
   const wxRect screen = wxDisplay().GetGeometry();
   m_createRect = MainFrameRect(screen.width, screen.height);
   cs.cy = m_createRect.cy;
@@ -31,7 +32,7 @@ bool CMainFrame::PreCreateWindow(CreateStruct& cs) {
 
 int CMainFrame::OnCreate(CCreateContext& context) {
   if (CFrameWnd::OnCreate(context) == -1) return -1;
-  // No tool bar, no status bar, no other control bar.
+  // The menu is the frame's only bar.
   return 0;
 }
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/doc_framework.h"
-#include "app/frame_geometry.h"
+#include "desktop/frame_geometry.h"
 
 namespace rigplot {
 

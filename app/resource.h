@@ -1,13 +1,16 @@
 // The desktop program's resources: ids, texts, menu, accelerators, icon and
-// the about box's template, as one resource script would hold them.
+// the about box's template. The texts and the about box layout come from
+// desktop/captions.h, which the Windows program's resource script reads too.
 //
-// Texts are UTF-8 and shown exactly as written here. Thread: the UI thread.
+// Texts are UTF-8 and shown exactly as written there. Thread: the UI thread.
 #pragma once
 
 #include <wx/accel.h>
 #include <wx/defs.h>
 #include <wx/iconbndl.h>
 #include <wx/string.h>
+
+#include "desktop/captions.h"
 
 class wxMenuBar;
 
@@ -20,7 +23,7 @@ enum : int {
 };
 
 // Command ids. wx keeps menu ids below 0x7FFF, so the numbers are ours; the
-// names are the ones the commands have always had.
+// names are the ones the traces and the Windows program use.
 enum : int {
   ID_APP_ABOUT = wxID_HIGHEST + 1,
   ID_APP_EXIT,
@@ -41,30 +44,30 @@ enum : int {
 const char* CommandName(int id);
 
 // String table.
-inline constexpr char kAppTitle[] = "RIGPLOT";    // application and window title
-inline constexpr char kUntitledTitle[] = "無題";  // a new document's title
+inline constexpr char kAppTitle[] = RIGPLOT_APP_TITLE;  // application and window title
+inline constexpr char kUntitledTitle[] = RIGPLOT_UNTITLED;
 
 // Menu captions; "&" marks the mnemonic.
-inline constexpr char kMenuExit[] = "終了(&X)";
-inline constexpr char kMenuExitItem[] = "ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)";
-inline constexpr char kMenuSettings[] = "設定(&S)";
-inline constexpr char kMenuTableClearItem[] = "テーブルクリアー(&C)";
-inline constexpr char kMenuHelp[] = "ﾍﾙﾌﾟ(&H)";
-inline constexpr char kMenuAboutItem[] = "RIGPLOTインターフェース\u3000V.00.3";
+inline constexpr char kMenuExit[] = RIGPLOT_MENU_EXIT;
+inline constexpr char kMenuExitItem[] = RIGPLOT_MENU_EXIT_ITEM;
+inline constexpr char kMenuSettings[] = RIGPLOT_MENU_SETTINGS;
+inline constexpr char kMenuTableClearItem[] = RIGPLOT_MENU_TABLE_CLEAR_ITEM;
+inline constexpr char kMenuHelp[] = RIGPLOT_MENU_HELP;
+inline constexpr char kMenuAboutItem[] = RIGPLOT_MENU_ABOUT_ITEM;
 
 // About box template IDD_ABOUTBOX; positions and sizes in dialog units.
-inline constexpr char kAboutCaption[] = "RIGPLOTのﾊﾞｰｼﾞｮﾝ情報";
-inline constexpr char kAboutText[] = "RIGPLOT インターフェース V.00.3";
-inline constexpr char kAboutOk[] = "OK";
-inline constexpr char kAboutFontFace[] = "ＭＳ Ｐゴシック";
-inline constexpr int kAboutFontPoints = 9;
+inline constexpr char kAboutCaption[] = RIGPLOT_ABOUT_CAPTION;
+inline constexpr char kAboutText[] = RIGPLOT_ABOUT_TEXT;
+inline constexpr char kAboutOk[] = RIGPLOT_ABOUT_OK;
+inline constexpr char kAboutFontFace[] = RIGPLOT_ABOUT_FONT_FACE;
+inline constexpr int kAboutFontPoints = RIGPLOT_ABOUT_FONT_POINTS;
 struct DialogRect {
   int x, y, cx, cy;
 };
-inline constexpr DialogRect kAboutRect{0, 0, 231, 54};  // placed over the owner
-inline constexpr DialogRect kAboutIconRect{13, 15, 20, 20};
-inline constexpr DialogRect kAboutTextRect{44, 10, 119, 8};
-inline constexpr DialogRect kAboutOkRect{174, 7, 50, 14};
+inline constexpr DialogRect kAboutRect{RIGPLOT_ABOUT_RECT};  // placed over the owner
+inline constexpr DialogRect kAboutIconRect{RIGPLOT_ABOUT_ICON_RECT};
+inline constexpr DialogRect kAboutTextRect{RIGPLOT_ABOUT_TEXT_RECT};
+inline constexpr DialogRect kAboutOkRect{RIGPLOT_ABOUT_OK_RECT};
 
 inline wxString ResourceText(const char* utf8) {
   return wxString::FromUTF8(utf8);

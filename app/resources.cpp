@@ -2,8 +2,8 @@
 #include <wx/menu.h>
 
 #include "app/resource.h"
-#include "app/rigplot_16.xpm"
-#include "app/rigplot_32.xpm"
+#include "desktop/rigplot_16.xpm"
+#include "desktop/rigplot_32.xpm"
 
 namespace rigplot {
 

@@ -3,7 +3,6 @@
 #include <wx/debug.h>
 #include <wx/string.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,13 +10,6 @@
 namespace rigplot {
 
 namespace {
-
-bool g_traceOn = false;
-
-bool EnvironmentSays(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && std::strcmp(value, "1") == 0;
-}
 
 void AbortOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                    const wxString& msg) {
@@ -32,19 +24,10 @@ void AbortOnAssert(const wxString& file, int line, const wxString& func, const w
 }  // namespace
 
 void InstallTestHooks() {
-  g_traceOn = EnvironmentSays("RIGPLOT_TRACE");
-  if (EnvironmentSays("RIGPLOT_TEST_ASSERT")) wxSetAssertHandler(&AbortOnAssert);
-}
-
-void Trace(const char* format, ...) {
-  if (!g_traceOn) return;
-  std::va_list args;
-  va_start(args, format);
-  std::fputs("rigplot: ", stderr);
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-  va_end(args);
+  EnableTraceFromEnvironment();
+  const char* assertHook = std::getenv("RIGPLOT_TEST_ASSERT");
+  if (assertHook != nullptr && std::strcmp(assertHook, "1") == 0)
+    wxSetAssertHandler(&AbortOnAssert);
 }
 
 }  // namespace rigplot

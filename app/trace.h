@@ -1,17 +1,14 @@
-// Hooks for the window tests, off unless the environment asks for them.
-//
-// RIGPLOT_TRACE=1 prints one line per step of start-up, command and shutdown
-// to stderr, so a test can check their order from outside the process.
-// RIGPLOT_TEST_ASSERT=1 makes a wx assertion print and abort instead of
-// opening a dialog that would wait for a user who is not there.
+// Hooks for the window tests, off unless the environment asks for them:
+// the trace both desktop programs share (RIGPLOT_TRACE=1, desktop/trace.h),
+// and RIGPLOT_TEST_ASSERT=1, which makes a wx assertion print and abort
+// instead of opening a dialog that would wait for a user who is not there.
 // Thread: the UI thread.
 #pragma once
+
+#include "desktop/trace.h"
 
 namespace rigplot {
 
 void InstallTestHooks();
-
-// printf-style; one line, "rigplot: " in front.
-[[gnu::format(printf, 1, 2)]] void Trace(const char* format, ...);
 
 }  // namespace rigplot

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 before=${2:-}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_TESTS=OFF \
-  -DRIGPLOT_DESKTOP=OFF >/dev/null
+  -DRIGPLOT_DESKTOP=OFF -DRIGPLOT_BENCH=ON >/dev/null
 cmake --build "$build" --target rigplot_bench rigplotd rigplot-sim >/dev/null
 
 # One CSV run per group: the CSV reporter wants the same counters in every row.
@@ -56,16 +56,19 @@ fi
 # The whole rigplotd process on a silent line: one report, then nothing for 10 s.
 "$build/rigplot-sim" --seed 1 --count 1 --linger 60 >"$dir/port" 2>/dev/null &
 sim=$!
-while [[ ! -s $dir/port ]]; do sleep 0.05; done
+# wait_file FILE WHAT: until FILE has content; gives up after 60 s.
+wait_file() {
+  local end=$((SECONDS + 60))
+  until [[ -s $1 ]]; do
+    ((SECONDS < end)) || { echo "bench_table.sh: waited 60 s for $2; $1 is empty" >&2; exit 1; }
+    sleep 0.05
+  done
+}
+wait_file "$dir/port" "rigplot-sim to name its port"
 echo "$(head -n1 "$dir/port") 9600" >"$dir/RIGPLOT.ini"
 (cd "$dir" && TEMP=$dir exec "$OLDPWD/$build/rigplotd" --web 127.0.0.1:0 2>"$dir/rigplotd.err") &
 daemon=$!
-for ((waited = 0; waited < 600; waited++)); do
-  [[ -s $dir/0.mps ]] && break
-  sleep 0.05
-done
-if [[ ! -s $dir/0.mps ]]; then
-  echo "rigplotd wrote no map script:" >&2
+if ! (wait_file "$dir/0.mps" "rigplotd's first map script"); then
   cat "$dir/rigplotd.err" >&2
   exit 1
 fi

@@ -22,6 +22,7 @@
 #include "stations/kml.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
+#include "tests/support/nmea.h"
 
 namespace {
 
@@ -37,11 +38,6 @@ void Require(bool ok, const char* broken) {
   if (ok) return;
   std::fprintf(stderr, "report_fuzz: %s\n", broken);
   std::abort();
-}
-
-bool FixedClock(std::time_t* now) {
-  *now = 1796678625;
-  return true;
 }
 
 // The parser's caps hold after every read, not only when a report completes.
@@ -120,8 +116,8 @@ void CheckOpenFormats(const StationTable& table) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < kHeader) return 0;
-  ReportParser block(&FixedClock);
-  ReportParser bytes(&FixedClock);
+  ReportParser block(&rigplot::test::FixedClock);
+  ReportParser bytes(&rigplot::test::FixedClock);
   StationTable table;
   std::scoped_lock lock(table.mutex());
   PendingReport before;

@@ -77,8 +77,19 @@ pid_t LockOwner(const std::string& lockPath) {
   return static_cast<pid_t>(pid);
 }
 
+// A zombie answers kill(pid, 0) but holds no port: a lock it left is stale.
 bool ProcessAlive(pid_t pid) {
-  return ::kill(pid, 0) == 0 || errno == EPERM;
+  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char stat[256] = {};
+  const ssize_t got = ::read(fd, stat, sizeof stat - 1);
+  ::close(fd);
+  // "pid (name) S ...": the state follows the name's closing parenthesis.
+  const char* close = got > 0 ? std::strrchr(stat, ')') : nullptr;
+  return close == nullptr || close[1] != ' ' || close[2] != 'Z';
 }
 
 // Takes the lock file for a device. Returns false with a reason when another

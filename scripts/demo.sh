@@ -6,16 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libcpp-httplib-dev libjs-leaflet)
+pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libcpp-httplib-dev libjs-leaflet)
 [ -n "${DISPLAY:-}" ] && pkgs+=(libwxgtk3.2-dev libgtk-3-dev fonts-ipafont-gothic)
 scripts/install-deps.sh "${pkgs[@]}"
 
 desktop=OFF
 [ -n "${DISPLAY:-}" ] && desktop=ON
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_DESKTOP="$desktop" >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_DESKTOP="$desktop" \
+  -DRIGPLOT_BENCH=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target rigplotd rigplot-sim $([ "$desktop" = ON ] && echo rigplot)
 
-scratch=$(mktemp -d /tmp/rigplot-demo.XXXXXX)
+scratch=$(mktemp -d -t rigplot-demo.XXXXXX)
 export TEMP="$scratch"
 map="$scratch/0.mps"
 pids=()

@@ -14,7 +14,10 @@ scripts/install-deps.sh cmake ninja-build gcc libc6-dev python3 g++-mingw-w64-x8
   wine wine64 zip locales xvfb xauth openbox xdotool wmctrl x11-utils imagemagick \
   fonts-ipafont-gothic libcpp-httplib-dev libjs-leaflet dpkg-dev
 if ! locale -a | grep -qx 'ja_JP.utf8'; then
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  # Under the lock install-deps.sh takes: a copy running beside this one may
+  # be writing the same locale archive.
+  flock /var/lock/rigplot-install-deps.lock \
+    sh -c "locale -a | grep -qx ja_JP.utf8 || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8"
 fi
 
 build=${RIGPLOT_WIN_BUILD:-build-win}
@@ -28,8 +31,10 @@ gcc -O2 -Wall -Wextra -Werror -shared -fPIC -o "$build/pty_serial_shim.so" \
   tests/wine/pty_serial_shim.c -ldl
 echo "Built in $((SECONDS - started)) s"
 
-# One prefix for this run, booted once and shared by the cases.
-work=$(mktemp -d)
+# One prefix for this run, booted once and shared by the cases; its own
+# temporary directory, X displays and Wine server, so that a copy of the
+# test command may run beside it.
+work=$(mktemp -d -t rigplot-wine.XXXXXX)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 cleanup() {

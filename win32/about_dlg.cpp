@@ -1,7 +1,7 @@
 #include "win32/about_dlg.h"
 
+#include "desktop/trace.h"
 #include "win32/resource.h"
-#include "win32/trace.h"
 
 namespace rigplot {
 

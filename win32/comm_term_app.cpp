@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "desktop/trace.h"
 #include "win32/about_dlg.h"
 #include "win32/comm_term_doc.h"
 #include "win32/comm_term_view.h"
 #include "win32/main_frame.h"
 #include "win32/resource.h"
 #include "win32/text.h"
-#include "win32/trace.h"
 
 namespace rigplot {
 
@@ -23,7 +23,7 @@ CCommTermApp theApp;
 }  // namespace
 
 bool CCommTermApp::InitInstance() {
-  InstallTestHooks();
+  EnableTraceFromEnvironment();
   // Our own options, shared with the service; help, version and a wrong
   // command line end the program before any window or port is opened.
   std::vector<std::string> args;

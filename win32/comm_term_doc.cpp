@@ -1,6 +1,6 @@
 #include "win32/comm_term_doc.h"
 
-#include "win32/trace.h"
+#include "desktop/trace.h"
 
 namespace rigplot {
 

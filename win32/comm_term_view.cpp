@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "desktop/trace.h"
 #include "radio/file_outputs.h"
 #include "win32/comm_term_app.h"
 #include "win32/resource.h"
 #include "win32/text.h"
-#include "win32/trace.h"
 
 namespace rigplot {
 
@@ -27,6 +27,13 @@ namespace {
   }
   MessageBoxW(nullptr, Wide(message).c_str(), L"", MB_OK);
   std::exit(1);
+}
+
+// RIGPLOT_TEST_NO_WORKER=1: the receive thread is taken as not started, so a
+// window test can see what the user sees when the system refuses a thread.
+bool WorkerRefusedForTest() {
+  const char* value = std::getenv("RIGPLOT_TEST_NO_WORKER");
+  return value != nullptr && std::string(value) == "1";
 }
 
 // The desktop program says nothing of the link's changes but to the trace.
@@ -56,8 +63,8 @@ CCommTermView::CCommTermView() {
 int CCommTermView::OnCreate(const CREATESTRUCTW* cs) {
   if (CView::OnCreate(cs) == -1) return -1;
   const LinkResult started =
-      TestRefusesWorker() ? LinkResult{LinkFailure::kWorkerNotStarted, "refused for the test"}
-                          : m_radioLink->Start();
+      WorkerRefusedForTest() ? LinkResult{LinkFailure::kWorkerNotStarted, "refused for the test"}
+                             : m_radioLink->Start();
   if (!started) FailStartup(started);
   Trace("worker started");
   if (m_webPage) {

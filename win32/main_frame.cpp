@@ -1,7 +1,7 @@
 #include "win32/main_frame.h"
 
-#include "app/frame_geometry.h"
-#include "win32/trace.h"
+#include "desktop/frame_geometry.h"
+#include "desktop/trace.h"
 
 namespace rigplot {
 
@@ -23,7 +23,7 @@ bool CMainFrame::PreCreateWindow(CREATESTRUCTW& cs) {
 
 int CMainFrame::OnCreate(const CREATESTRUCTW* cs) {
   if (CFrameWnd::OnCreate(cs) == -1) return -1;
-  // No tool bar, no status bar, no other control bar.
+  // The menu is the frame's only bar.
   return 0;
 }
 

@@ -1,6 +1,6 @@
 // The main frame's place and size for a screen: a fifth of the width, a tenth
 // of the height, left edge at two fifths, top at 45 hundredths, truncated.
-#include "app/frame_geometry.h"
+#include "desktop/frame_geometry.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,17 @@
 # and close rigplot's windows. Sourced by window_test.sh.
 #
 # Environment: RIGPLOT_BIN (the program), optional RIGPLOT_SIM (the radio
-# simulator), SHOT_DIR (where screenshots go; default /tmp/rigplot-gui-shots).
+# simulator), SHOT_DIR (where screenshots go; by default the scratch
+# directory, kept when a case fails), WAIT_SECONDS (how long any one wait may
+# take; generous, so that a busy machine passes too).
 
 GUI_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-SHOT_DIR=${SHOT_DIR:-/tmp/rigplot-gui-shots}
-WAIT_SECONDS=${WAIT_SECONDS:-15}
+WAIT_SECONDS=${WAIT_SECONDS:-60}
 
-SCRATCH=$(mktemp -d /tmp/rigplot-gui.XXXXXX)
+# Everything of one run in its own directory under TMPDIR: copies of the
+# suite may run side by side.
+SCRATCH=$(mktemp -d -t rigplot-gui.XXXXXX)
+SHOT_DIR=${SHOT_DIR:-$SCRATCH/shots}
 export HOME="$SCRATCH/home" TEMP="$SCRATCH/tmp" XDG_CONFIG_HOME="$SCRATCH/home/.config"
 export XDG_CACHE_HOME="$SCRATCH/home/.cache" XDG_DATA_HOME="$SCRATCH/home/.local/share"
 export XDG_RUNTIME_DIR="$SCRATCH/runtime" NO_AT_BRIDGE=1 GTK_A11Y=none LANG=C.UTF-8
@@ -19,7 +23,7 @@ MAP="$TEMP/0.mps"
 mkdir -p "$HOME" "$TEMP" "$WORK" "$XDG_RUNTIME_DIR" "$SHOT_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-XVFB_PID='' WM_PID='' RIG_PID='' RIG_RC='' RADIO_PID='' SIM_PID=''
+XVFB_PID='' WM_PID='' RIG_PID='' RIG_RC='' RADIO_PID=''
 FAILED=0
 
 log() { echo "[$(date +%T.%3N)] $*"; }
@@ -34,7 +38,6 @@ cleanup() {
   local rc=$?
   [ -n "$RIG_PID" ] && kill -0 "$RIG_PID" 2>/dev/null && kill -KILL "$RIG_PID" 2>/dev/null
   [ -n "$RADIO_PID" ] && kill "$RADIO_PID" 2>/dev/null
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
   [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   wait 2>/dev/null
@@ -49,13 +52,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Polls a command until it succeeds; fails the test after WAIT_SECONDS.
+# Polls a command until it succeeds. After WAIT_SECONDS it fails naming
+# what it waited for and what it saw: the checks below leave their last look
+# in SAW.
 wait_for() {
   local what=$1
   shift
   local end=$((SECONDS + WAIT_SECONDS))
+  SAW=''
   until "$@"; do
-    ((SECONDS < end)) || fail "timed out waiting for $what"
+    ((SECONDS < end)) || fail "waited ${WAIT_SECONDS} s for $what; saw: ${SAW:-nothing}"
     sleep 0.1
   done
 }
@@ -69,7 +75,8 @@ start_display() {
     >"$SCRATCH/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local number
-  read -r -t "$WAIT_SECONDS" number <"$fifo" || fail "Xvfb did not start"
+  read -r -t "$WAIT_SECONDS" number <"$fifo" ||
+    fail "waited ${WAIT_SECONDS} s for Xvfb's display number; its log: $(cat "$SCRATCH/xvfb.log")"
   export DISPLAY=":$number"
   openbox --sm-disable >"$SCRATCH/openbox.log" 2>&1 &
   WM_PID=$!
@@ -77,14 +84,19 @@ start_display() {
   log "display $DISPLAY ${size} with openbox"
 }
 
-wm_running() { wmctrl -m 2>/dev/null | grep -q '^Name: Openbox'; }
+wm_running() {
+  SAW=$(wmctrl -m 2>&1 | head -n 1)
+  grep -q '^Name: Openbox' <<<"$SAW"
+}
 
-# A radio on a pseudo-terminal (fake_radio.py) named in RIGPLOT.ini.
+# A radio on a pseudo-terminal, named in RIGPLOT.ini: fake_radio.py, or the
+# command given (rigplot-sim), which prints the port's name first.
 start_radio() {
-  coproc RADIO { exec python3 "$GUI_LIB_DIR/fake_radio.py"; }
-  RADIO_PID=$RADIO_PID
+  (($#)) || set -- python3 "$GUI_LIB_DIR/fake_radio.py"
+  coproc RADIO { exec "$@"; }
   local port
-  read -r -t "$WAIT_SECONDS" port <&"${RADIO[0]}" || fail "the fake radio did not start"
+  read -r -t "$WAIT_SECONDS" port <&"${RADIO[0]}" ||
+    fail "waited ${WAIT_SECONDS} s for $1 to name its port"
   echo "$port 9600" >"$WORK/RIGPLOT.ini"
 }
 
@@ -92,11 +104,19 @@ start_radio() {
 send_report() {
   local callsign=$1 ack
   echo "report $callsign" >&"${RADIO[1]}"
-  read -r -t "$WAIT_SECONDS" ack <&"${RADIO[0]}" || fail "the fake radio did not answer"
+  read -r -t "$WAIT_SECONDS" ack <&"${RADIO[0]}" ||
+    fail "waited ${WAIT_SECONDS} s for the fake radio to send $callsign"
   wait_for "$callsign in the map script" map_has "$callsign"
 }
 
-map_has() { [ -f "$MAP" ] && grep -aq "str=\"$1\"" "$MAP"; }
+map_has() {
+  saw_map
+  [ -f "$MAP" ] && grep -aq "str=\"$1\"" "$MAP"
+}
+
+saw_map() {
+  if [ -f "$MAP" ]; then SAW="map script points: $(map_points | tr '\n' ' ')"; else SAW="no map script"; fi
+}
 
 # Point lines of the map script as "oid callsign", one a line.
 map_points() {
@@ -118,7 +138,9 @@ window_name() { xdotool getwindowname "$1" 2>/dev/null; }
 # Finds rigplot's visible window with exactly this name; prints its id.
 find_window() {
   local name=$1 w
+  SAW="rigplot's windows:"
   for w in $(rigplot_windows); do
+    SAW+=" $w '$(window_name "$w")'"
     if [ "$(window_name "$w")" = "$name" ]; then
       echo "$w"
       return 0
@@ -152,7 +174,10 @@ client_geometry() {
     END {print w, h, x, y}'
 }
 
-geometry_is() { [ "$(frame_geometry "$1")" = "$2" ]; }
+geometry_is() {
+  SAW="frame $(frame_geometry "$1")"
+  [ "$SAW" = "frame $2" ]
+}
 
 # One key per call, to the activated window.
 press() {
@@ -178,7 +203,10 @@ click_close_box() {
 # window manager, addressed by id.
 close_window() { wmctrl -i -c "$1"; }
 
-rigplot_gone() { ! kill -0 "$RIG_PID" 2>/dev/null; }
+rigplot_gone() {
+  SAW="rigplot still running; its last trace lines: $(tail -n 3 "$SCRATCH/rigplot.err" | tr '\n' '|')"
+  ! kill -0 "$RIG_PID" 2>/dev/null
+}
 
 # Waits for rigplot to end and checks its exit status.
 expect_exit() {
@@ -200,7 +228,10 @@ shot() {
   log "screenshot $file"
 }
 
-trace_has() { grep -q "^rigplot: $1\$" "$SCRATCH/rigplot.err"; }
+trace_has() {
+  SAW="last trace lines: $(tail -n 3 "$SCRATCH/rigplot.err" | tr '\n' '|')"
+  grep -q "^rigplot: $1\$" "$SCRATCH/rigplot.err"
+}
 
 # Trace lines that match the pattern, in order.
 trace_lines() { grep -E "^rigplot: ($1)" "$SCRATCH/rigplot.err" | sed 's/^rigplot: //'; }

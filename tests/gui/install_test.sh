@@ -4,7 +4,7 @@
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
-prefix=$(mktemp -d /tmp/rigplot-install.XXXXXX)
+prefix=$(mktemp -d -t rigplot-install.XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 

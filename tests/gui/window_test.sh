@@ -2,7 +2,8 @@
 # rigplot's real window under Xvfb with a window manager, one case per run:
 #   window_test.sh CASE [ARG]
 # Each run starts its own X server and window manager, uses a fresh home and
-# cleans up after itself. Screenshots go to $SHOT_DIR (outside the tree).
+# temporary directory and cleans up after itself. Screenshots go to
+# $SHOT_DIR (outside the tree).
 set -euo pipefail
 CASE=$1
 ARG=${2:-}
@@ -122,11 +123,7 @@ case_table_clear() {
 case_table_clear_sim() {
   [ -x "${RIGPLOT_SIM:-}" ] || fail "RIGPLOT_SIM is not set"
   start_display 1024x768
-  coproc SIM { exec "$RIGPLOT_SIM" --stations 3 --interval 2 --noise 0 --seed 5; }
-  SIM_PID=$SIM_PID
-  local port
-  read -r -t "$WAIT_SECONDS" port <&"${SIM[0]}" || fail "rigplot-sim did not start"
-  echo "$port 9600" >"$WORK/RIGPLOT.ini"
+  start_radio "$RIGPLOT_SIM" --stations 3 --interval 2 --noise 0 --seed 5
   start_rigplot
   MAIN=$(wait_window "$TITLE")
   wait_for "two stations" map_has_points 2
@@ -149,8 +146,14 @@ case_table_clear_sim() {
 }
 
 point_count() { LC_ALL=C grep -ac '^point ' "$MAP"; }
-map_has_points() { [ -f "$MAP" ] && [ "$(point_count)" -ge "$1" ]; }
-map_has_fewer_points() { [ "$(point_count)" -lt "$1" ]; }
+map_has_points() {
+  saw_map
+  [ -f "$MAP" ] && [ "$(point_count)" -ge "$1" ]
+}
+map_has_fewer_points() {
+  saw_map
+  [ "$(point_count)" -lt "$1" ]
+}
 
 # --- the about box: opened by Alt+H then Enter, closed four ways -----------
 case_about() {
@@ -186,6 +189,12 @@ case_about() {
 
 about_closed() { ! find_window "$ABOUT_TITLE" >/dev/null; }
 
+# At least N trace lines match the pattern.
+trace_count() {
+  SAW="$(trace_lines "$1" | wc -l) lines: $(trace_lines "$1" | tr '\n' '|')"
+  (($(trace_lines "$1" | wc -l) >= $2))
+}
+
 # Owned by the main window, centred over it, its client the template's size.
 check_about_box() {
   local about=$1
@@ -212,7 +221,7 @@ case_accelerators() {
     ctrl+Insert shift+Insert F6 shift+F6; do
     press "$MAIN" "$key"
   done
-  sleep 0.5
+  wait_for "13 unhandled commands" trace_count 'command .* unhandled' 13
   local seen
   seen=$(trace_lines 'command ' | tr '\n' ' ')
   [ "$seen" = "command ID_FILE_NEW unhandled command ID_FILE_OPEN unhandled command ID_FILE_SAVE unhandled command ID_EDIT_UNDO unhandled command ID_EDIT_CUT unhandled command ID_EDIT_COPY unhandled command ID_EDIT_PASTE unhandled command ID_EDIT_UNDO unhandled command ID_EDIT_CUT unhandled command ID_EDIT_COPY unhandled command ID_EDIT_PASTE unhandled command ID_NEXT_PANE unhandled command ID_PREV_PANE unhandled " ] ||

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "radio/serial_port.h"
-#include "tests/unit/nmea_test_util.h"
-#include "tests/unit/pty_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/nmea.h"
+#include "tests/support/pty.h"
+#include "tests/support/wait.h"
 
 namespace rigplot {
 namespace {
@@ -126,10 +128,13 @@ std::string SettingsFor(const Pty& pty, const char* rate = "9600") {
 }
 
 // A process id that no process has any more.
-pid_t DeadPid() {
+// A child that has ended and is not reaped yet: kill(pid, 0) still finds it,
+// but it holds no port.
+pid_t ZombiePid() {
   const pid_t child = ::fork();
   if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
+  siginfo_t info{};
+  ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
   return child;
 }
 
@@ -140,7 +145,8 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty, "4800"));
   // A lock left by a program that died is taken over, and ours goes at stop.
   const std::string lockFile = test::LockFileFor(pty.path());
-  test::WriteWholeFile(lockFile, test::LockText(DeadPid()));
+  const pid_t zombie = ZombiePid();
+  test::WriteWholeFile(lockFile, test::LockText(zombie));
   Daemon daemon(dir);
   ASSERT_TRUE(daemon.started());
   ASSERT_TRUE(daemon.WaitForOutput("\n"));
@@ -170,6 +176,7 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   EXPECT_FALSE(std::filesystem::exists(lockFile));
   EXPECT_NE(daemon.output().find("rigplotd: stopped after 3 reports"), std::string::npos)
       << daemon.output();
+  ::waitpid(zombie, nullptr, 0);
   // Only flow control ever went to the radio.
   for (char c : pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
 }

@@ -10,8 +10,12 @@
 #include <string>
 #include <thread>
 
-#include "tests/integration/child_process.h"
-#include "tests/unit/session_util.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/map_script.h"
+#include "tests/support/pty.h"
+#include "tests/support/sessions.h"
+#include "tests/support/wait.h"
 
 namespace rigplot {
 namespace {
@@ -31,7 +35,7 @@ TEST(SessionPty, RigplotdLeavesEachSessionsMapScript) {
     test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd", "--web", "off"}, dir.path(),
                               dir / "rigplotd.log");
     // Until rigplotd has made the line raw, the line discipline would cook the bytes.
-    ASSERT_TRUE(daemon.WaitForOutput("listening")) << daemon.Output();
+    ASSERT_TRUE(daemon.WaitForOutput("listening"));
 
     for (std::size_t at = 0; at < session.bytes.size();) {
       const std::size_t n = 1 + random() % 700;
@@ -41,14 +45,16 @@ TEST(SessionPty, RigplotdLeavesEachSessionsMapScript) {
     }
     const std::string expected = test::ReadWholeFile(session.expectedPath);
     std::string map;
-    const bool settled = test::WaitUntil(
+    EXPECT_TRUE(test::WaitFor(
+        "the kept map script, every byte read",
         [&] {
           map = test::MaskMapScript(test::ReadWholeFile(dir / "0.mps"));
           return map == expected && pty.SlaveQueued() == 0;
         },
-        std::chrono::seconds(10));
-    EXPECT_TRUE(settled);
-    EXPECT_EQ(test::FirstDifference(map, expected), "");
+        [&] {
+          return std::to_string(pty.SlaveQueued()) + " bytes unread, map script " +
+                 test::FirstDifference(map, expected);
+        }));
 
     daemon.Signal(SIGTERM);
     EXPECT_EQ(daemon.Wait(), 0);

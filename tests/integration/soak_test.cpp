@@ -13,8 +13,11 @@
 #include <string>
 #include <thread>
 
-#include "tests/integration/child_process.h"
-#include "tests/unit/session_util.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/map_script.h"
+#include "tests/support/nmea.h"
+#include "tests/support/wait.h"
 #include "tools/sim_stream.h"
 
 namespace rigplot {
@@ -29,19 +32,6 @@ long ResidentKb(pid_t pid) {
   return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
 }
 
-// Header, 95 group lines, the stations, and the three closing lines.
-bool IsWholeMapScript(const std::string& file) {
-  const std::string_view end = "mapserver end;\r\n";
-  const std::size_t count = file.rfind("message str=\" ");
-  if (count == std::string::npos || !file.ends_with(end)) return false;
-  std::size_t lines = 0;
-  for (std::size_t at = 0; (at = file.find('\n', at)) != std::string::npos; ++at) {
-    if (at == 0 || file[at - 1] != '\r') return false;
-    ++lines;
-  }
-  return lines == 101u + std::strtoul(file.c_str() + count + 14, nullptr, 10);
-}
-
 // What rigplotd's table must hold after `reports` reports of the simulator's
 // stream: the same seeded stream through the parser and a table.
 std::string ExpectedAfter(std::uint64_t reports) {
@@ -51,13 +41,13 @@ std::string ExpectedAfter(std::uint64_t reports) {
   SimStream stream(options);
   ReportParser parser(&test::FixedClock);
   StationTable table;
-  std::scoped_lock lock(table.mutex());
   std::string chunk;
   for (std::uint64_t stored = 0; stored < reports;) {
     chunk.clear();
     stream.AppendNext(chunk);
     for (std::size_t i = 0; i < chunk.size() && stored < reports; ++i) {
       if (!parser.feedByte(static_cast<std::uint8_t>(chunk[i]))) continue;
+      std::scoped_lock lock(table.mutex());
       table.StoreReport(parser.report());
       ++stored;
     }
@@ -78,7 +68,7 @@ TEST(Soak, FullSpeedHundredStations) {
   test::WriteWholeFile(dir / "RIGPLOT.ini", port + " 19200\n");
   test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd", "--web", "off"}, dir.path(),
                             dir / "rigplotd.log");
-  ASSERT_TRUE(daemon.WaitForOutput("listening")) << daemon.Output();
+  ASSERT_TRUE(daemon.WaitForOutput("listening"));
 
   const std::string map = dir / "0.mps";
   std::atomic<bool> done{false};
@@ -88,7 +78,7 @@ TEST(Soak, FullSpeedHundredStations) {
     while (!done.load()) {
       const std::string file = test::ReadWholeFile(map);
       if (file.empty() && wholeReads.load() == 0) continue;  // not written yet
-      if (!IsWholeMapScript(file)) {
+      if (!test::IsWholeMapScript(file)) {
         firstBroken = file.empty() ? "(missing)" : file;
         return;
       }

@@ -1,7 +1,6 @@
 #include "stations/icon_groups.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <climits>
 #include <cmath>
@@ -10,27 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/cp932.h"
+
 namespace rigplot {
 namespace {
-
-// Code page 932 to UTF-8 through the C library, independent of the code under test.
-std::string DecodeCp932(std::string_view bytes) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    ADD_FAILURE() << "iconv has no CP932";
-    return {};
-  }
-  std::string out(bytes.size() * 3 + 8, '\0');
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t inLeft = bytes.size();
-  char* to = out.data();
-  std::size_t outLeft = out.size();
-  const std::size_t done = iconv(cd, &in, &inLeft, &to, &outLeft);
-  iconv_close(cd);
-  EXPECT_NE(done, static_cast<std::size_t>(-1)) << "not code page 932: " << bytes;
-  out.resize(out.size() - outLeft);
-  return out;
-}
 
 const char* const kCompass[16] = {"北",   "北北東", "北東", "東北東", "東",   "東南東",
                                   "南東", "南南東", "南",   "南南西", "南西", "西南西",
@@ -63,7 +45,7 @@ std::vector<std::string> ExpectedCatalogue() {
 }
 
 std::string DecodedLine(int index) {
-  return DecodeCp932(GroupLine(IconGroups()[index]));
+  return test::FromCp932(GroupLine(IconGroups()[index]));
 }
 
 TEST(IconGroupCatalogue, EveryLineMatchesTheRule) {
@@ -71,27 +53,6 @@ TEST(IconGroupCatalogue, EveryLineMatchesTheRule) {
   ASSERT_EQ(expected.size(), static_cast<std::size_t>(kIconGroupCount));
   ASSERT_EQ(kIconGroupCount, 95);
   for (int i = 0; i < kIconGroupCount; ++i) EXPECT_EQ(DecodedLine(i), expected[i]) << "line " << i;
-}
-
-TEST(IconGroupCatalogue, NamedLines) {
-  EXPECT_EQ(DecodedLine(0), "group gid=\"0\" gname=\"移動局Ａ\";");
-  EXPECT_EQ(DecodedLine(1),
-            "group gid=\"0.0\" gname=\"北\" pointstyle=\"mark#13900\" iconsize=\"32\";");
-  EXPECT_EQ(DecodedLine(84),
-            "group gid=\"4.15\" gname=\"北北西\" pointstyle=\"mark#13995\" iconsize=\"32\";");
-  EXPECT_EQ(DecodedLine(85),
-            "group gid=\"5\" gname=\"レピーター\" pointstyle=\"mark#92000\" iconsize=\"32\";");
-  EXPECT_EQ(DecodedLine(94),
-            "group gid=\"14\" gname=\"レストラン\" pointstyle=\"mark#14102\" iconsize=\"32\";");
-  // Each moving group directly follows the last subgroup of the one before.
-  const char* const letters[5] = {"Ａ", "Ｂ", "Ｃ", "Ｄ", "Ｅ"};
-  for (int g = 1; g < 5; ++g) {
-    const std::string previous = std::to_string(g - 1) + ".15";
-    EXPECT_STREQ(IconGroups()[17 * g - 1].gid, previous.c_str());
-    EXPECT_EQ(DecodedLine(17 * g),
-              "group gid=\"" + std::to_string(g) + "\" gname=\"移動局" + letters[g] + "\";");
-    EXPECT_EQ(IconGroups()[17 * g].pointstyle, nullptr);
-  }
 }
 
 // Reading a number must agree with strtof, bit for bit, in the C locale; a

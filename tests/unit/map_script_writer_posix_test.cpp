@@ -7,176 +7,107 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
-#include "tests/unit/map_script_test_util.h"
+#include "tests/support/environment.h"
+#include "tests/support/files.h"
+#include "tests/support/map_script.h"
+#include "tests/support/stations.h"
 
 namespace rigplot {
 namespace {
 
 using test::Lines;
+using test::ReadWholeFile;
 using test::Station;
 using test::Store;
 
-class ScratchDir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char name[] = "/tmp/rigplot-map-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    m_dir = name;
+// Descriptors this process has open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
-  }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(m_dir.c_str())) {
-      while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-          names.push_back(entry->d_name);
-        }
-      }
-      closedir(dir);
-    }
-    return names;
-  }
-  static std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-      while (readdir(dir) != nullptr) ++count;
-      closedir(dir);
-    }
-    return count;
-  }
-  std::string m_dir;
-};
+  return count;
+}
 
-using MapScriptWrite = ScratchDir;
+using MapScriptWrite = test::MapScriptFileTest;
 
 TEST_F(MapScriptWrite, WritesTheRenderedFileWithTheTimeOfTheRewrite) {
-  StationTable table;
-  Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string path = m_dir + "/0.mps";
-  MapScriptWriter writer;
   const mode_t oldMask = umask(077);
   const std::time_t before = std::time(nullptr);
-  const bool written = writer.Write(path, table);
+  const bool written = m_writer.Write(m_path, m_table);
   const std::time_t after = std::time(nullptr);
   umask(oldMask);
   ASSERT_TRUE(written);
 
-  const std::optional<std::string> file = ReadFile(path);
-  ASSERT_TRUE(file);
-  std::vector<std::string> lines = Lines(*file);
-  ASSERT_EQ(lines.size(), 102u);
-  // Every line but the theme line is the table's rendering.
-  bool timeMatches = false;
-  for (std::time_t t = before; t <= after; ++t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    std::string expected;
-    {
-      std::scoped_lock lock(table.mutex());
-      MapScriptWriter::Render(expected, path, table, local);
-    }
-    timeMatches = timeMatches || expected == *file;
-  }
-  EXPECT_TRUE(timeMatches) << lines[1];
-  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  const std::string file = ReadWholeFile(m_path);
+  ASSERT_EQ(Lines(file).size(), 102u);
+  EXPECT_TRUE(test::RenderedWithin(m_table, m_path, before, after, file)) << Lines(file)[1];
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
   struct stat info {};
-  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  ASSERT_EQ(stat(m_path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
 TEST_F(MapScriptWrite, EachRewriteReplacesTheWholeFile) {
-  StationTable table;
-  const std::string path = m_dir + "/0.mps";
-  MapScriptWriter writer;
-  Store(table, Station("JA1ABC", "0", "90", "10"));
-  Store(table, Station("JH2XYZ", "0", "90", "10"));
-  ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(writer.lastError(), "");
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
-  {
-    std::scoped_lock lock(table.mutex());
-    table.Clear();
-  }
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);  // a clear alone writes nothing
-  Store(table, Station("JR3QQQ", "0", "90", "10"));
-  ASSERT_TRUE(writer.Write(path, table));
-  const std::string file = *ReadFile(path);
+  Store(m_table, Station("JH2XYZ", "0", "90", "10"));
+  ASSERT_TRUE(m_writer.Write(m_path, m_table));
+  EXPECT_EQ(Lines(ReadWholeFile(m_path)).size(), 103u);
+  test::Clear(m_table);
+  EXPECT_EQ(Lines(ReadWholeFile(m_path)).size(), 103u);  // a clear alone writes nothing
+  Store(m_table, Station("JR3QQQ", "0", "90", "10"));
+  ASSERT_TRUE(m_writer.Write(m_path, m_table));
+  const std::string file = ReadWholeFile(m_path);
   EXPECT_EQ(Lines(file).size(), 102u);
   EXPECT_NE(file.find("str=\"JR3QQQ\""), std::string::npos);
   EXPECT_EQ(file.find("JA1ABC"), std::string::npos);
 }
 
 TEST_F(MapScriptWrite, FailuresLeaveTheOldFileAndNothingOpen) {
-  StationTable table;
-  Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string regular = m_dir + "/plain";
+  const std::string regular = m_dir / "plain";
   std::ofstream(regular) << "not a directory";
-  mkdir((m_dir + "/0.mps").c_str(), 0755);  // a directory where the file should be
+  mkdir(m_path.c_str(), 0755);  // a directory where the file should be
   const int descriptors = OpenDescriptors();
-  MapScriptWriter writer;
-  for (const std::string& path : {regular + "/0.mps", m_dir + "/missing/0.mps", m_dir + "/0.mps"}) {
-    EXPECT_FALSE(writer.Write(path, table)) << path;
-    EXPECT_FALSE(writer.lastError().empty()) << path;
-    writer.CloseIfOpen();
+  for (const std::string& path : {regular + "/0.mps", m_dir / "missing/0.mps", m_path}) {
+    EXPECT_FALSE(m_writer.Write(path, m_table)) << path;
+    EXPECT_FALSE(m_writer.lastError().empty()) << path;
+    m_writer.CloseIfOpen();
     EXPECT_EQ(OpenDescriptors(), descriptors) << path;
   }
-  rmdir((m_dir + "/0.mps").c_str());
-  EXPECT_EQ(Entries(), std::vector<std::string>{"plain"});
+  rmdir(m_path.c_str());
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"plain"});
 }
 
 // In a shared temporary directory another user may plant a link at the path:
 // the link is replaced, the file it points to is not written.
 TEST_F(MapScriptWrite, ReplacesALinkWithoutFollowingIt) {
-  StationTable table;
-  Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string victim = m_dir + "/victim";
+  const std::string victim = m_dir / "victim";
   std::ofstream(victim) << "keep me";
-  const std::string path = m_dir + "/0.mps";
-  ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
-  MapScriptWriter writer;
-  ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(*ReadFile(victim), "keep me");
+  ASSERT_EQ(symlink(victim.c_str(), m_path.c_str()), 0);
+  ASSERT_TRUE(m_writer.Write(m_path, m_table));
+  EXPECT_EQ(ReadWholeFile(victim), "keep me");
   struct stat info {};
-  ASSERT_EQ(lstat(path.c_str(), &info), 0);
+  ASSERT_EQ(lstat(m_path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode));
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 102u);
+  EXPECT_EQ(Lines(ReadWholeFile(m_path)).size(), 102u);
 }
 
 // A write that fails halfway (a full disk, here a file-size limit that binds
 // root too) keeps the old file whole, and the next report writes again.
 TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
-  StationTable table;
-  Store(table, Station("JA1ABC", "0", "90", "10"));
-  const std::string path = m_dir + "/0.mps";
-  MapScriptWriter writer;
-  ASSERT_TRUE(writer.Write(path, table));
-  const std::string old = *ReadFile(path);
+  ASSERT_TRUE(m_writer.Write(m_path, m_table));
+  const std::string old = ReadWholeFile(m_path);
 
-  Store(table, Station("JH2XYZ", "0", "90", "10"));
+  Store(m_table, Station("JH2XYZ", "0", "90", "10"));
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   rlimit small = saved;
@@ -184,105 +115,40 @@ TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
   void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   const int descriptors = OpenDescriptors();
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = writer.Write(path, table);
+  const bool written = m_writer.Write(m_path, m_table);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
 
   EXPECT_FALSE(written);
-  EXPECT_EQ(writer.lastError(), std::strerror(EFBIG));
+  EXPECT_EQ(m_writer.lastError(), std::strerror(EFBIG));
   EXPECT_EQ(OpenDescriptors(), descriptors);
-  EXPECT_EQ(*ReadFile(path), old);
-  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
-  EXPECT_EQ(table.count(), 2);
+  EXPECT_EQ(ReadWholeFile(m_path), old);
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
+  EXPECT_EQ(m_table.count(), 2);
 
-  ASSERT_TRUE(writer.Write(path, table));
-  EXPECT_EQ(writer.lastError(), "");
-  EXPECT_EQ(Lines(*ReadFile(path)).size(), 103u);
+  ASSERT_TRUE(m_writer.Write(m_path, m_table));
+  EXPECT_EQ(m_writer.lastError(), "");
+  EXPECT_EQ(Lines(ReadWholeFile(m_path)).size(), 103u);
 }
 
 // The viewer may read at any moment: it must always see one whole file.
 TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
-  StationTable table;
-  const std::string path = m_dir + "/0.mps";
-  MapScriptWriter writer;
-  Store(table, Station("JA1ABC", "0", "90", "10"));
-  ASSERT_TRUE(writer.Write(path, table));
-
-  std::atomic<bool> done{false};
-  std::atomic<int> reads{0};
-  std::atomic<bool> failed{false};
-  std::string firstBad;  // read only after the join
-  std::thread reader([&] {
-    const std::string end = "mapserver end;\r\n";
-    const std::string message = "message str=\" ";
-    while (!done.load()) {
-      const std::optional<std::string> file = ReadFile(path);
-      if (!file) {
-        firstBad = "(missing)";
-        failed = true;
-        return;
-      }
-      std::size_t lineEnds = 0;
-      for (std::size_t at = file->find("\r\n"); at != std::string::npos;
-           at = file->find("\r\n", at + 2)) {
-        ++lineEnds;
-      }
-      const std::size_t at = file->rfind(message);
-      const int count =
-          at == std::string::npos ? -1 : std::atoi(file->c_str() + at + message.size());
-      const bool whole = count >= 1 && lineEnds == 101u + count && file->size() > end.size() &&
-                         file->compare(file->size() - end.size(), end.size(), end) == 0;
-      if (!whole) {
-        firstBad = *file;
-        failed = true;
-        return;
-      }
-      ++reads;
-    }
-  });
-  for (int i = 0; i < 3000 && !failed.load(); ++i) {
-    // The count swings between 1 and 100 stations, so a mix of two files shows.
-    if (i % 2 == 0) {
-      for (int s = 0; s < 99; ++s)
-        Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
-    } else {
-      {
-        std::scoped_lock lock(table.mutex());
-        table.Clear();
-      }
-      Store(table, Station("JA1ABC", "0", "90", "10"));
-    }
-    std::scoped_lock lock(table.mutex());
-    ASSERT_TRUE(writer.Write(path, table));
+  ASSERT_TRUE(m_writer.Write(m_path, m_table));
+  test::MapScriptReader reader([&] { return ReadWholeFile(m_path); });
+  for (int i = 0; i < 3000 && !reader.failed(); ++i) {
+    test::SwingTable(m_table, i);
+    std::scoped_lock lock(m_table.mutex());
+    ASSERT_TRUE(m_writer.Write(m_path, m_table));
   }
-  done = true;
-  reader.join();
-  EXPECT_EQ(firstBad, "");
-  EXPECT_GT(reads.load(), 0);
-  EXPECT_EQ(Entries(), std::vector<std::string>{"0.mps"});
+  reader.Stop();
+  EXPECT_EQ(reader.firstBad(), "");
+  EXPECT_GT(reader.reads(), 0);
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
 }
 
-class EnvironmentGuard {
- public:
-  explicit EnvironmentGuard(const char* name) : m_name(name) {
-    if (const char* value = std::getenv(name)) m_saved = value;
-  }
-  ~EnvironmentGuard() {
-    if (m_saved) {
-      setenv(m_name, m_saved->c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_saved;
-};
-
 TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {
-  EnvironmentGuard temp("TEMP");
-  EnvironmentGuard tmpdir("TMPDIR");
+  const test::SavedVariable temp("TEMP");
+  const test::SavedVariable tmpdir("TMPDIR");
   const struct {
     const char* temp;  // nullptr: unset
     const char* tmpdir;
@@ -298,8 +164,8 @@ TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {
       {"/tmp/", nullptr, "/tmp//0.mps"},
   };
   for (const auto& row : rows) {
-    row.temp ? setenv("TEMP", row.temp, 1) : unsetenv("TEMP");
-    row.tmpdir ? setenv("TMPDIR", row.tmpdir, 1) : unsetenv("TMPDIR");
+    temp.Set(row.temp);
+    tmpdir.Set(row.tmpdir);
     EXPECT_EQ(MapScriptPath(), row.path)
         << (row.temp ? row.temp : "(unset)") << " " << (row.tmpdir ? row.tmpdir : "(unset)");
   }

@@ -1,7 +1,6 @@
 #include "stations/map_script_writer.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +11,9 @@
 
 #include "stations/icon_groups.h"
 #include "stations/station_table.h"
-#include "tests/unit/map_script_test_util.h"
+#include "tests/support/cp932.h"
+#include "tests/support/map_script.h"
+#include "tests/support/stations.h"
 
 namespace rigplot {
 namespace {
@@ -20,27 +21,7 @@ namespace {
 using test::Lines;
 using test::Station;
 using test::Store;
-
-// UTF-8 to code page 932 through the C library: the expected files are
-// written readable and converted, so the writer's byte literals are checked
-// against an independent table.
-std::string ToCp932(std::string_view text) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    ADD_FAILURE() << "iconv has no CP932";
-    return {};
-  }
-  std::string out(text.size() + 8, '\0');
-  char* in = const_cast<char*>(text.data());
-  std::size_t inLeft = text.size();
-  char* to = out.data();
-  std::size_t outLeft = out.size();
-  const std::size_t done = iconv(cd, &in, &inLeft, &to, &outLeft);
-  iconv_close(cd);
-  EXPECT_NE(done, static_cast<std::size_t>(-1)) << "cannot convert: " << text;
-  out.resize(out.size() - outLeft);
-  return out;
-}
+using test::ToCp932;
 
 // The group lines, proven against the readable catalogue in their own test.
 std::string CatalogueBytes() {
@@ -196,10 +177,7 @@ TEST(MapScriptRender, SpeedMatchesPrintfOfTheSinglePrecisionProduct) {
   }
   const std::string label = ToCp932("移動速度: ");
   for (std::size_t first = 0; first < texts.size(); first += StationTable::kSlots) {
-    {
-      std::scoped_lock lock(table.mutex());
-      table.Clear();
-    }
+    test::Clear(table);
     const std::size_t last = std::min(texts.size(), first + StationTable::kSlots);
     for (std::size_t i = first; i < last; ++i) {
       Store(table, Station(("S" + std::to_string(i)).c_str(), "0", "0", texts[i].c_str()));
@@ -312,17 +290,6 @@ TEST(MapScriptRender, UntrustedDateAndTimeCharacters) {
       "9";
   EXPECT_NE(PointLine(report).find(ToCp932("データ日時: ") + "ab/ /'/ " + " ':/" + "/:9UTC\\n"),
             std::string::npos);
-}
-
-TEST(MapScriptRender, TableIsNotChanged) {
-  StationTable table;
-  PendingReport report = Station("JA1\"X\\", "0", "", "");
-  report.message = "bye\x81";
-  Store(table, report);
-  Rendered(table);
-  EXPECT_EQ(table.slot(0).callsign, "JA1\"X\\");
-  EXPECT_EQ(table.slot(0).message, "bye\x81");
-  EXPECT_EQ(table.slot(0).course, "");
 }
 
 }  // namespace

@@ -18,7 +18,8 @@
 #include "stations/kml.h"
 #include "stations/radio_text.h"
 #include "stations/report_log.h"
-#include "tests/unit/map_script_test_util.h"
+#include "tests/support/map_script.h"
+#include "tests/support/stations.h"
 
 namespace rigplot {
 namespace {

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "radio/serial_port.h"
-#include "tests/unit/pty_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/pty.h"
+#include "tests/support/wait.h"
 
 namespace rigplot {
 namespace {

@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
-#include "nmea_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/nmea.h"
 
 namespace rigplot {
 
@@ -213,18 +212,11 @@ TEST_F(ReportParserTest, BothEntriesStopOnTheByteThatCompletes) {
   EXPECT_EQ(parser.state(), ParseState::kGround);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The block entry, given the stream in two reads cut anywhere, agrees with the
 // byte entry: same state and fields at the cut, same reports in the end.
 TEST_F(ReportParserTest, BlockAndByteEntriesAgreeForEveryCut) {
   for (const char* name : {"mixed.nmea", "noisy.nmea"}) {
-    const std::string stream = ReadFile(std::string(RIGPLOT_TEST_DATA "/streams/") + name);
+    const std::string stream = test::ReadWholeFile(std::string(RIGPLOT_TEST_DATA "/streams/") + name);
     ASSERT_FALSE(stream.empty()) << name;
     ReportParser whole{&test::FixedClock};
     const auto expected = FeedAll(whole, stream);

@@ -9,7 +9,9 @@
 #include <random>
 
 #include "radio/serial_port.h"
-#include "tests/unit/session_util.h"
+#include "tests/support/files.h"
+#include "tests/support/map_script.h"
+#include "tests/support/sessions.h"
 
 namespace rigplot {
 namespace {

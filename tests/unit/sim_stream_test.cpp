@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,25 +15,16 @@
 #include <vector>
 
 #include "report/report_parser.h"
+#include "tests/support/nmea.h"
+#include "tests/support/wait.h"
 #include "tools/sim_args.h"
 #include "tools/sim_link.h"
 
 namespace rigplot {
 namespace {
 
-bool FixedClock(std::time_t* now) {
-  *now = 1796678625;
-  return true;
-}
-
-// Feeds bytes and returns a copy of every report completed on the way.
-std::vector<PendingReport> Decode(ReportParser& parser, std::string_view bytes) {
-  std::vector<PendingReport> done;
-  for (char c : bytes) {
-    if (parser.feedByte(static_cast<std::uint8_t>(c))) done.push_back(parser.report());
-  }
-  return done;
-}
+using test::FeedAll;
+using test::FixedClock;
 
 void ExpectDecodedAs(const PendingReport& got, const SimReport& want) {
   EXPECT_EQ(got.utcTime, want.utcTime);
@@ -90,7 +82,7 @@ TEST(SimStreamTest, IntactReportsDecodeExactlyAndSpoiltOnesNever) {
     for (int i = 0; i < 600; ++i) {
       std::string chunk;
       const SimReport sent = stream.AppendNext(chunk);
-      const auto done = Decode(parser, chunk);
+      const auto done = FeedAll(parser, chunk);
       if (sent.intact) {
         ++intact;
         ASSERT_EQ(done.size(), 1u) << "report " << i << ":\n" << chunk;
@@ -178,7 +170,7 @@ TEST(SimStreamTest, StationsMoveAsTheyAnnounced) {
   for (int i = 0; i < 500; ++i) {
     std::string chunk;
     stream.AppendNext(chunk);
-    const auto done = Decode(parser, chunk);
+    const auto done = FeedAll(parser, chunk);
     ASSERT_EQ(done.size(), 1u);
     const PendingReport& now = done[0];
     const auto before = last.find(now.callsign);
@@ -257,7 +249,7 @@ TEST(SimStreamTest, CallsignLineFormsDecodeAsMeant) {
     const std::string line = CallsignLine(row.callsign, row.symbol, row.message);
     EXPECT_EQ(line, row.line);
     ReportParser parser(&FixedClock);
-    const auto done = Decode(
+    const auto done = FeedAll(
         parser, NmeaSentence("GPRMC,012345,A,3539.1234,N,13945.6789,E,000.0,123.4,071226,,,A") +
                     "\r\n" + line + "\r\n");
     ASSERT_EQ(done.size(), 1u);
@@ -288,6 +280,13 @@ TEST(SimStreamTest, OtherSentencesCarryValidChecksums) {
   EXPECT_EQ(kinds, (std::set<std::string>{"$GPGGA", "$GPGSA", "$GPGSV", "$GPRMC", "$GPVTG"}));
 }
 
+// Lets the link take in the receiver's XOFF.
+::testing::AssertionResult TakesXoff(SimLink& link, const std::atomic<bool>& stop) {
+  return test::WaitFor(
+      "the link to take in XOFF", [&] { return link.Pause(0.01, stop) && link.held(); },
+      [&] { return "not held; line error \"" + link.error() + "\""; });
+}
+
 // The receiver's end of a simulator's pseudo-terminal.
 class Receiver {
  public:
@@ -309,6 +308,22 @@ class Receiver {
       got.append(block, static_cast<std::size_t>(n));
     return got;
   }
+  // Reads until `got` holds `size` bytes; a timeout fails with what came.
+  ::testing::AssertionResult Receive(std::size_t size, std::string& got) const {
+    return test::WaitFor(
+        std::to_string(size) + " bytes from the simulator",
+        [&] {
+          got += Read(100);
+          return got.size() >= size;
+        },
+        [&] { return std::to_string(got.size()) + " bytes: \"" + got + "\""; });
+  }
+  // Bytes waiting in the line's buffer, unread.
+  int Queued() const {
+    int queued = -1;
+    ioctl(m_fd, FIONREAD, &queued);
+    return queued;
+  }
 
  private:
   int m_fd;
@@ -326,11 +341,7 @@ TEST(SimLinkTest, PseudoTerminalCarriesTheBytesAndNamesItsPort) {
   const std::string bytes = "$GPRMC,1\r\n\x01\xFF\r";  // raw: no CR/LF translation
   ASSERT_TRUE(link->Send(bytes, stop));
   std::string got;
-  while (got.size() < bytes.size()) {
-    const std::string more = receiver.Read(2000);
-    ASSERT_FALSE(more.empty());
-    got += more;
-  }
+  ASSERT_TRUE(receiver.Receive(bytes.size(), got));
   EXPECT_EQ(got, bytes);
   EXPECT_EQ(link->bytesSent(), bytes.size());
 }
@@ -344,8 +355,7 @@ TEST(SimLinkTest, XoffHoldsTheLineUntilXon) {
   std::atomic<bool> stop{false};
 
   receiver.Send(0x13);
-  for (int i = 0; i < 500 && !link->held(); ++i) ASSERT_TRUE(link->Pause(0.01, stop));
-  ASSERT_TRUE(link->held());
+  ASSERT_TRUE(TakesXoff(*link, stop));
 
   std::thread sender([&] { EXPECT_TRUE(link->Send("JA1ABC,0,Hello\r\n", stop)); });
   const std::string early = receiver.Read(300);
@@ -354,11 +364,7 @@ TEST(SimLinkTest, XoffHoldsTheLineUntilXon) {
   sender.join();
   EXPECT_FALSE(link->held());
   std::string got;
-  while (got.size() < 16) {
-    const std::string more = receiver.Read(2000);
-    ASSERT_FALSE(more.empty());
-    got += more;
-  }
+  ASSERT_TRUE(receiver.Receive(16, got));
   EXPECT_EQ(got, "JA1ABC,0,Hello\r\n");
 }
 
@@ -373,13 +379,10 @@ TEST(SimLinkTest, ReceiversMayComeAndGo) {
     Receiver first(link->devicePath());
     ASSERT_TRUE(first.ok());
     first.Send(0x13);
-    for (int i = 0; i < 500 && !link->held(); ++i) ASSERT_TRUE(link->Pause(0.01, stop));
-    ASSERT_TRUE(link->held());
+    ASSERT_TRUE(TakesXoff(*link, stop));
   }
   std::thread watchdog([&] {
-    for (int i = 0; i < 500 && !stop.load(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    test::WaitUntil([&] { return stop.load(); });
     stop = true;
   });
   const bool sent = link->Send("JA1ABC,0,Hello\r\n", stop);
@@ -390,7 +393,9 @@ TEST(SimLinkTest, ReceiversMayComeAndGo) {
 
   Receiver second(link->devicePath());
   ASSERT_TRUE(second.ok());
-  EXPECT_EQ(second.Read(2000), "JA1ABC,0,Hello\r\n");
+  std::string got;
+  ASSERT_TRUE(second.Receive(16, got));
+  EXPECT_EQ(got, "JA1ABC,0,Hello\r\n");
 }
 
 TEST(SimLinkTest, BaudRatePacesTheLine) {
@@ -433,8 +438,16 @@ TEST(SimLinkTest, RunDeliversTheStreamAndWaitsForTheReader) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(finished.load()) << "ended before the receiver read anything";
   std::string got;
-  while (!finished.load()) got += receiver.Read(100);
+  const ::testing::AssertionResult ended = test::WaitFor(
+      "the run to end",
+      [&] {
+        got += receiver.Read(100);
+        return finished.load();
+      },
+      [&] { return std::to_string(got.size()) + " bytes read"; });
+  if (!ended) stop = true;
   runner.join();
+  ASSERT_TRUE(ended);
   got += receiver.Read(0);
 
   SimStream expected(options);
@@ -460,9 +473,13 @@ TEST(SimLinkTest, StopEndsARunThatNobodyReads) {
     result = RunSimulation(stream, *link, run, stop);
   });
   // Nobody reads: the line's buffer fills and the sender waits for room.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Receiver idle(link->devicePath());
+  const ::testing::AssertionResult full = test::WaitFor(
+      "the line's buffer to fill", [&] { return idle.Queued() >= 3500; },
+      [&] { return std::to_string(idle.Queued()) + " bytes queued"; });
   stop = true;
   runner.join();
+  ASSERT_TRUE(full);
   EXPECT_GT(result.reports, 10u);
   EXPECT_FALSE(result.lineFailed);
 }

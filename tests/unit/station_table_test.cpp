@@ -7,8 +7,12 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/stations.h"
+
 namespace rigplot {
 namespace {
+
+using test::Store;
 
 PendingReport Heard(const std::string& callsign, const std::string& message = "hi") {
   PendingReport r;
@@ -18,11 +22,6 @@ PendingReport Heard(const std::string& callsign, const std::string& message = "h
   r.symbol = "0";
   std::strcpy(r.receivedAt, "26/12/07 21:23:45");
   return r;
-}
-
-void Store(StationTable& table, const PendingReport& r) {
-  std::scoped_lock lock(table.mutex());
-  table.StoreReport(r);
 }
 
 TEST(StationTableTest, SameCallsignUpdatesItsSlotInPlace) {
@@ -87,10 +86,7 @@ TEST(StationTableTest, ClearThenStoreStartsAtSlotZero) {
   StationTable table;
   Store(table, Heard("A"));
   Store(table, Heard("B"));
-  {
-    std::scoped_lock lock(table.mutex());
-    table.Clear();
-  }
+  test::Clear(table);
   EXPECT_EQ(table.count(), 0);
   Store(table, Heard("B", "back"));
   ASSERT_EQ(table.count(), 1);
@@ -116,10 +112,7 @@ TEST(StationTableTest, ClearNeverFallsInsideAStoreAndRewrite) {
   });
   int clears = 0;
   while (!done) {
-    {
-      std::scoped_lock lock(table.mutex());
-      table.Clear();
-    }
+    test::Clear(table);
     ++clears;
   }
   worker.join();

@@ -15,8 +15,10 @@
 #include <thread>
 
 #include "radio/radio_link.h"
-#include "tests/unit/nmea_test_util.h"
-#include "tests/unit/pty_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/nmea.h"
+#include "tests/support/pty.h"
+#include "tests/support/wait.h"
 
 namespace rigplot {
 namespace {

@@ -124,7 +124,7 @@ class Session(unittest.TestCase):
         if folder is None:
             folder = tempfile.mkdtemp(dir=self.folder)
         run = Rigplotd(folder, radio or self.radio, *options)
-        self.addCleanup(lambda: run.process.poll() is None and run.process.kill())
+        self.addCleanup(lambda: run.process.poll() is None and (run.process.kill(), run.process.wait()))
         return run
 
 

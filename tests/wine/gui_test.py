@@ -10,13 +10,13 @@ RIGPLOT_SCREENSHOTS when it is set.
 import os
 import re
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
 
 import wine_session
-from wine_session import BIN, TEMP, WORK, Radio, map_script, report, station_count, wait_for_map
+from wine_session import (BIN, PATIENCE, TEMP, Radio, map_script, report, station_count,
+                          wait_for_map, wait_until)
 
 FONTS = r"HKCU\Software\Wine\Fonts\Replacements"
 # The dialog's font and the system's Japanese faces, on the installed IPA fonts.
@@ -45,12 +45,14 @@ class Display:
             number += chunk
         os.close(read_end)
         number = number.decode().strip()
+        if not number or self.xvfb.poll() is not None:
+            raise RuntimeError(f"Xvfb did not start: display number {number!r}")
         self.name = ":" + number
         os.environ["DISPLAY"] = self.name
-        self.wm = subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1)
-        if not number or self.xvfb.poll() is not None:
-            raise RuntimeError("Xvfb did not start")
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        wait_until("openbox to manage " + self.name, lambda: "Openbox" in x("wmctrl", "-m"),
+                   lambda: x("wmctrl", "-m") or "no window manager")
 
     def close(self):
         for process in (self.wm, self.xvfb):
@@ -97,15 +99,12 @@ def frame_of(window):
 class Rigplot:
     """One run of rigplot.exe in its own directory, its trace collected."""
 
-    def __init__(self, settings=b"COM1 9600\r\n", env=None):
-        self.dir = tempfile.mkdtemp(dir=WORK)
-        if settings is not None:
-            with open(os.path.join(self.dir, "RIGPLOT.ini"), "wb") as f:
-                f.write(settings)
-        for name in os.listdir(TEMP):
-            os.remove(os.path.join(TEMP, name))
+    def __init__(self, settings=b"COM1 9600
+", env=None):
+        self.dir = wine_session.program_dir(settings)
         env = wine_session.wine_env(LD_PRELOAD=wine_session.SHIM, RIGPLOT_TRACE="1", **(env or {}))
-        self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe"), "--web", "127.0.0.1:0"], cwd=self.dir,
+        self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe"), "--web", "127.0.0.1:0"],
+                                        cwd=self.dir,
                                         env=env, stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.lines = []
@@ -116,36 +115,33 @@ class Rigplot:
         for raw in self.process.stderr:
             self.lines.append(raw.decode(errors="replace").rstrip())
 
+    def recent(self):
+        """Its last lines on stderr, for a failure message."""
+        return self.lines[-40:]
+
     def trace(self):
         return [line[len("rigplot: "):] for line in self.lines if line.startswith("rigplot: ")]
 
-    def wait_trace(self, pattern, timeout=20):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            for line in self.trace():
-                found = re.fullmatch(pattern, line)
-                if found:
-                    return found
-            time.sleep(0.1)
-        return None
+    def wait_trace(self, pattern):
+        """The first trace line that matches the pattern, as a match."""
+        def found():
+            return next(filter(None, (re.fullmatch(pattern, line) for line in self.trace())), None)
 
-    def wait_count(self, line, count, timeout=20):
-        """Waits until `line` has been traced `count` times; true if it was."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if self.trace().count(line) >= count:
-                return True
-            time.sleep(0.1)
-        return False
+        return wait_until(f"a trace line matching {pattern!r}", found, self.recent)
 
-    def wait_window(self, title, timeout=20):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            for window, shown in windows_of(self.process.pid).items():
-                if shown == title:
-                    return window
-            time.sleep(0.2)
-        return None
+    def wait_count(self, line, count):
+        """Waits until `line` has been traced `count` times."""
+        wait_until(f"{count} trace lines {line!r}", lambda: self.trace().count(line) >= count,
+                   self.recent)
+
+    def wait_window(self, title):
+        """The window of the program with this title."""
+        def found():
+            return next((w for w, shown in windows_of(self.process.pid).items() if shown == title),
+                        None)
+
+        return wait_until(f"a window titled {title!r}", found,
+                          lambda: (windows_of(self.process.pid), self.recent()))
 
     def keys(self, window, *keys):
         """One key per call, to the window made active first."""
@@ -154,12 +150,15 @@ class Rigplot:
             x("xdotool", "key", "--clearmodifiers", key)
             time.sleep(0.4)
 
-    def finish(self, timeout=20):
+    def finish(self, timeout=PATIENCE):
+        """Its exit status; killed, and said so in its trace, if it does not
+        end within the timeout."""
         try:
             self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait(timeout=10)
+            self.lines.append(f"(the test killed it: no exit within {timeout} s)")
         self.reader.join(timeout=5)
         return self.process.returncode
 
@@ -193,9 +192,8 @@ class GuiTest(unittest.TestCase):
 
     def start_main_window(self):
         run = self.start()
-        window = run.wait_window("無題 - RIGPLOT", timeout=60)
-        self.assertIsNotNone(window, run.lines)
-        self.assertTrue(run.wait_trace(r"frame shown .*"), run.lines)
+        window = run.wait_window("無題 - RIGPLOT")
+        run.wait_trace(r"frame shown .*")
         return run, window
 
     def test_start_up_order_title_and_geometry(self):
@@ -232,8 +230,7 @@ class GuiTest(unittest.TestCase):
             with self.subTest(close=close):
                 run.keys(window, "alt+h", "Return")
                 box = run.wait_window(ABOUT_CAPTION)
-                self.assertIsNotNone(box, run.lines)
-                self.assertTrue(run.wait_count("about box opened", count), run.lines)
+                run.wait_count("about box opened", count)
                 if close == "Return":
                     screenshot("about-box")
                     run.keys(box, "Return")
@@ -243,22 +240,20 @@ class GuiTest(unittest.TestCase):
                     x("wmctrl", "-i", "-c", str(box))
                 else:
                     self.click_ok(run, box)
-                closed = [line for line in run.trace() if line.startswith("about box closed")]
-                deadline = time.time() + 10
-                while len(closed) < count and time.time() < deadline:
-                    time.sleep(0.1)
-                    closed = [line for line in run.trace() if line.startswith("about box closed")]
-                self.assertEqual(closed[count - 1:count], ["about box closed with %d" % result])
-                deadline = time.time() + 10
-                while box in windows_of(run.process.pid) and time.time() < deadline:
-                    time.sleep(0.2)
-                self.assertNotIn(box, windows_of(run.process.pid))
+                def closed():
+                    return [line for line in run.trace() if line.startswith("about box closed")]
+
+                wait_until(f"the about box to close ({close})", lambda: len(closed()) >= count,
+                           run.recent)
+                self.assertEqual(closed()[count - 1:count], ["about box closed with %d" % result])
+                wait_until("the about box's window to go",
+                           lambda: box not in windows_of(run.process.pid),
+                           lambda: windows_of(run.process.pid))
         self.assertEqual(run.process.poll(), None)
 
         layout = run.wait_trace(r"about box (\d+)x(\d+) \(231x54 units are (\d+)x(\d+)\), "
                                 r"icon (\d+),(\d+) (\d+)x(\d+), text (\d+),(\d+) (\d+)x(\d+), "
                                 r"ok (\d+),(\d+) (\d+)x(\d+)")
-        self.assertIsNotNone(layout, run.lines)
         v = [int(n) for n in layout.groups()]
         self.assertEqual(v[0:2], v[2:4], "the client area is 231 x 54 dialog units")
         per_x, per_y = v[2] / 231, v[3] / 54
@@ -285,14 +280,13 @@ class GuiTest(unittest.TestCase):
     def test_table_clear_then_a_report_is_the_only_station(self):
         run, window = self.start_main_window()
         self.radio.send(report("JA1ABC") + report("JH2XYZ"))
-        before = wait_for_map(lambda d: station_count(d) == 2)
-        self.assertEqual(station_count(before), 2)
+        before = wait_for_map("2 stations", lambda d: station_count(d) == 2)
         run.keys(window, "alt+s", "c")
-        self.assertTrue(run.wait_trace("table cleared"), run.lines)
+        run.wait_trace("table cleared")
         time.sleep(0.5)
         self.assertEqual(map_script(), before, "a clear alone rewrites nothing")
         self.radio.send(report("JH2XYZ", "again"))
-        after = wait_for_map(lambda d: b"again" in d)
+        after = wait_for_map("the message 'again'", lambda d: b"again" in d)
         self.assertEqual(station_count(after), 1)
         self.assertIn(b'oid="1" gid="0.5" str="JH2XYZ"', after)
         self.assertNotIn(b"JA1ABC", after)
@@ -300,7 +294,7 @@ class GuiTest(unittest.TestCase):
     def test_accelerators_change_nothing(self):
         run, window = self.start_main_window()
         self.radio.send(report("JA1ABC"))
-        before = wait_for_map(lambda d: station_count(d) == 1)
+        before = wait_for_map("1 station", lambda d: station_count(d) == 1)
         # Under Wine, releasing Alt after an accelerator took the key opens the
         # menu bar as if Alt had been pressed alone: Escape leaves it again.
         keys = ["ctrl+n", "ctrl+o", "ctrl+s", "ctrl+z", "ctrl+x", "ctrl+c", "ctrl+v", "alt+BackSpace",
@@ -308,22 +302,22 @@ class GuiTest(unittest.TestCase):
         run.keys(window, *keys)
         commands = [57600, 57601, 57603, 57643, 57635, 57634, 57637, 57643, 57635, 57634, 57637,
                     57680, 57681]
-        deadline = time.time() + 10
-        while len([l for l in run.trace() if l.endswith("unhandled")]) < 13 and time.time() < deadline:
-            time.sleep(0.2)
+        wait_until("13 unhandled commands",
+                   lambda: len([line for line in run.trace() if line.endswith("unhandled")]) >= 13,
+                   run.recent)
         self.assertEqual([line for line in run.trace() if line.endswith("unhandled")],
                          ["command %d unhandled" % c for c in commands])
         self.assertEqual(run.process.poll(), None)
         self.assertEqual(map_script(), before)
         self.radio.send(report("JH2XYZ"))
-        self.assertEqual(station_count(wait_for_map(lambda d: station_count(d) == 2)), 2)
+        wait_for_map("2 stations", lambda d: station_count(d) == 2)
 
     def test_every_way_of_closing_exits_0_and_keeps_the_map_script(self):
         for way in ("exit item", "alt+F4", "close box", "log-off"):
             with self.subTest(way=way):
                 run, window = self.start_main_window()
                 self.radio.send(report("JA1ABC"))
-                kept = wait_for_map(lambda d: station_count(d) == 1)
+                kept = wait_for_map("1 station", lambda d: station_count(d) == 1)
                 if way == "exit item":
                     run.keys(window, "alt+x", "x")
                 elif way == "alt+F4":
@@ -346,9 +340,8 @@ class GuiTest(unittest.TestCase):
         for name, settings, message, env in cases:
             with self.subTest(case=name):
                 run = self.start(settings=settings, env=env)
-                self.assertTrue(run.wait_trace("start-up failed: " + re.escape(message)), run.lines)
+                run.wait_trace("start-up failed: " + re.escape(message))
                 box = run.wait_window("")  # no caption
-                self.assertIsNotNone(box, (run.lines, windows_of(run.process.pid)))
                 time.sleep(0.5)
                 screenshot("message-" + name)
                 self.assertEqual(list(windows_of(run.process.pid).values()), [""],
@@ -369,7 +362,7 @@ class OtherScreenTest(unittest.TestCase):
         self.addCleanup(radio.close)
         run = Rigplot()
         self.addCleanup(run.kill)
-        self.assertTrue(run.wait_trace(r"frame shown .*"), run.lines)
+        run.wait_trace(r"frame shown .*")
         self.assertIn("frame PreCreateWindow 320x120 at (640,540) on 1601x1201", run.trace())
         self.assertIn("frame shown 320x120 at (640,540)", run.trace())
         screenshot("main-window-1601x1201")

@@ -7,13 +7,13 @@ import re
 import select
 import signal
 import subprocess
-import tempfile
 import time
 import unittest
 import urllib.request
 
-from wine_session import (BIN, LOG, PORT_FAILED, SETTINGS_MISSING, SHIM, TEMP, WORK, Radio, map_script,
-                          point_line, pty_log, report, station_count, wait_for_map, wine_env)
+from wine_session import (BIN, LOG, PATIENCE, PORT_FAILED, SETTINGS_MISSING, SHIM, TEMP, Radio,
+                          map_script, point_line, pty_log, report, station_count, wait_for_map,
+                          wait_until, wine_env)
 import wine_session
 
 
@@ -28,13 +28,9 @@ def tearDownModule():
 class Rigplotd:
     """One run of rigplotd.exe in its own directory holding RIGPLOT.ini."""
 
-    def __init__(self, radio, settings=b"COM1 9600\r\n", launcher=None, options=("--web", "off")):
-        self.dir = tempfile.mkdtemp(dir=WORK)
-        if settings is not None:
-            with open(os.path.join(self.dir, "RIGPLOT.ini"), "wb") as f:
-                f.write(settings)
-        for name in os.listdir(TEMP):
-            os.remove(os.path.join(TEMP, name))
+    def __init__(self, radio, settings=b"COM1 9600
+", launcher=None, options=("--web", "off")):
+        self.dir = wine_session.program_dir(settings)
         if os.path.exists(LOG):
             os.remove(LOG)
         env = wine_env(LD_PRELOAD=SHIM, RIGPLOT_PTY_WATCH=radio.path if radio else "",
@@ -56,23 +52,27 @@ class Rigplotd:
             if pipe:
                 pipe.close()
 
-    def wait_listening(self, timeout=30):
-        deadline = time.time() + timeout
-        while b"listening" not in self.output and time.time() < deadline:
-            if not select.select([self.process.stderr], [], [], 0.5)[0]:
-                continue
-            chunk = os.read(self.process.stderr.fileno(), 4096)
-            if not chunk:
-                break
-            self.output += chunk
-        return b"listening" in self.output
+    def wait_listening(self):
+        """Reads its stderr until it says it is listening."""
+        def listening():
+            if select.select([self.process.stderr], [], [], 0.5)[0]:
+                self.output += os.read(self.process.stderr.fileno(), 4096)
+            return b"listening" in self.output or self.process.poll() is not None
 
-    def finish(self, timeout=20):
+        wait_until("rigplotd.exe to say it is listening", listening, lambda: self.output)
+        if b"listening" not in self.output:
+            raise AssertionError(
+                f"rigplotd.exe ended with {self.process.returncode}: {self.output}")
+
+    def finish(self, timeout=PATIENCE):
+        """Its exit status; killed, and said so in its output, if it does not
+        end within the timeout."""
         try:
             out, err = self.process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.process.kill()
             out, err = self.process.communicate(timeout=10)
+            err += b"\n(the test killed it: no exit within %d s)" % timeout
         self.output += out + err
         return self.process.returncode
 
@@ -109,10 +109,10 @@ class SerialTest(unittest.TestCase):
 
     def test_reports_rewrite_the_map_script(self):
         run = self.start()
-        self.assertTrue(run.wait_listening(), run.output)
+        run.wait_listening()
         self.radio.send(report("JA1ABC") + b"noise\r\n" + report("JH2XYZ", "73", course="90"))
         self.radio.send(report("JA1ABC", "QRV", time_="012350"))
-        data = wait_for_map(lambda d: b"QRV" in d)
+        data = wait_for_map("QRV", lambda d: b"QRV" in d)
         self.assertEqual(run.stop(), 0, run.output)
         self.assertIn(b"stopped after 3 reports", run.output)
 
@@ -136,7 +136,7 @@ class SerialTest(unittest.TestCase):
 
     def test_page_serves_status_and_events(self):
         run = self.start(options=("--web", "127.0.0.1:0"))
-        self.assertTrue(run.wait_listening(), run.output)
+        run.wait_listening()
         url = re.search(rb"page (http://[0-9.:]+/)", run.output).group(1).decode()
         events = urllib.request.urlopen(url + "events", timeout=30)
         self.addCleanup(events.close)
@@ -153,16 +153,14 @@ class SerialTest(unittest.TestCase):
 
     def test_report_split_over_reads(self):
         run = self.start()
-        self.assertTrue(run.wait_listening(), run.output)
+        run.wait_listening()
         whole = report("JR3QQQ")
         self.radio.send(whole[:40])
-        deadline = time.time() + 10
-        while not pty_log() and time.time() < deadline:
-            time.sleep(0.05)
+        wait_until("rigplotd.exe to read the first 40 bytes", pty_log, pty_log)
         time.sleep(0.3)
         self.assertEqual(map_script(), b"", "half a report writes nothing")
         self.radio.send(whole[40:])
-        data = wait_for_map(lambda d: b"JR3QQQ" in d)
+        data = wait_for_map("JR3QQQ", lambda d: b"JR3QQQ" in d)
         self.assertEqual(run.stop(), 0, run.output)
         self.assertEqual(station_count(data), 1)
         self.assertEqual(pty_log(), ["read 40", "read %d" % (len(whole) - 40)])
@@ -177,8 +175,8 @@ class SerialTest(unittest.TestCase):
         self.assertNotEqual(512 % len(report("ST0")), 0, "a report straddles the two reads")
         self.radio.send(stream)
         run = self.start()
-        self.assertTrue(run.wait_listening(), run.output)
-        data = wait_for_map(lambda d: station_count(d) == 8)
+        run.wait_listening()
+        data = wait_for_map("8 stations", lambda d: station_count(d) == 8)
         self.assertEqual(run.stop(), 0, run.output)
         self.assertEqual(station_count(data), 8)
         self.assertEqual(pty_log(), ["read 512", "read 188"])
@@ -189,9 +187,9 @@ class SerialTest(unittest.TestCase):
         for event in ("break", "close"):
             with self.subTest(event=event):
                 run = self.start(launcher=event)
-                self.assertTrue(run.wait_listening(), run.output)
+                run.wait_listening()
                 self.radio.send(report("JA1ABC"))
-                wait_for_map(lambda d: station_count(d) == 1)
+                wait_for_map("1 station", lambda d: station_count(d) == 1)
                 run.send_event()
                 self.assertEqual(run.finish(), 0, run.output)
                 self.assertIn(b"stopped after 1 reports", run.output)
@@ -200,7 +198,7 @@ class SerialTest(unittest.TestCase):
 
     def test_idle_line_and_ctrl_c(self):
         run = self.start()
-        self.assertTrue(run.wait_listening(), run.output)
+        run.wait_listening()
         before = run.cpu_seconds()
         time.sleep(2)
         idle = run.cpu_seconds() - before
@@ -213,18 +211,19 @@ class SerialTest(unittest.TestCase):
 
     def test_adapter_removed_and_back(self):
         run = self.start()
-        self.assertTrue(run.wait_listening(), run.output)
+        run.wait_listening()
         self.radio.send(report("JA1ABC"))
-        wait_for_map(lambda d: station_count(d) == 1)
+        wait_for_map("1 station", lambda d: station_count(d) == 1)
         self.radio.unplug()
         time.sleep(1)
         before = run.cpu_seconds()
         time.sleep(2)
         gone = run.cpu_seconds() - before
-        self.radio = Radio()  # plugged in again, under the same name
-        time.sleep(1.5)  # the worker looks again once a second
+        # Plugged in again under the same name; the report waits on the line
+        # until the worker, looking once a second, opens it again.
+        self.radio = Radio()
         self.radio.send(report("JH2XYZ"))
-        data = wait_for_map(lambda d: station_count(d) == 2)
+        data = wait_for_map("2 stations", lambda d: station_count(d) == 2)
         self.assertEqual(run.stop(), 0, run.output)
         self.assertEqual(station_count(data), 2, "the table outlives the adapter")
         self.assertLess(gone, 0.5, "no busy loop while the adapter is away")

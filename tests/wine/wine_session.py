@@ -77,6 +77,18 @@ def stop():
     shutil.rmtree(WORK, ignore_errors=True)
 
 
+def program_dir(settings):
+    """A fresh directory to start a program in, holding RIGPLOT.ini unless
+    settings is None; the map script of an earlier run is cleared away."""
+    directory = tempfile.mkdtemp(dir=WORK)
+    if settings is not None:
+        with open(os.path.join(directory, "RIGPLOT.ini"), "wb") as f:
+            f.write(settings)
+    for name in os.listdir(TEMP):
+        os.remove(os.path.join(TEMP, name))
+    return directory
+
+
 def sentence(body):
     check = 0
     for byte in body.encode():
@@ -150,14 +162,38 @@ def map_script():
         return b""
 
 
-def wait_for_map(condition, timeout=15):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        data = map_script()
-        if data and condition(data):
-            return data
+# Generous: Wine under a busy machine can take many seconds for a step that
+# takes a fraction of one alone. A wait that is met returns at once.
+PATIENCE = 60
+
+
+def wait_until(what, condition, seen, timeout=PATIENCE):
+    """Polls condition() until it returns something true, and returns that.
+    On a timeout, fails naming what it waited for and what seen() shows."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {timeout} s for {what}; saw: {seen()}")
         time.sleep(0.1)
-    return map_script()
+
+
+def describe_map(data):
+    if not data:
+        return "no map script"
+    calls = re.findall(rb' str="([^"]*)" info=', data)
+    return f"a map script with {station_count(data)} stations {[c.decode('cp932') for c in calls]}"
+
+
+def wait_for_map(what, condition):
+    """The map script, once condition(data) holds; `what` names the wait."""
+    def ready():
+        data = map_script()
+        return data if data and condition(data) else None
+
+    return wait_until("the map script to show " + what, ready, lambda: describe_map(map_script()))
 
 
 def station_count(data):

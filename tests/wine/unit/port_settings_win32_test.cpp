@@ -6,12 +6,12 @@
 #include <string>
 
 #include "radio/port_settings.h"
-#include "win32_test_util.h"
+#include "tests/support/files.h"
 
 namespace rigplot {
 namespace {
 
-using test::ScratchDirectory;
+using test::TempDir;
 using test::WriteWholeFile;
 
 TEST(PortSettingsWin32, DevicePathIsTheDeviceNamespace) {
@@ -44,8 +44,7 @@ TEST(PortSettingsWin32, FileCases) {
       {"empty file", "", "", 9600},
       {"name over 11 bytes", "COM123456789 2400", "", 9600},
   };
-  ScratchDirectory dir;
-  ASSERT_TRUE(dir.ok());
+  TempDir dir;
   const std::string file = dir / "RIGPLOT.ini";
   for (const auto& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -58,8 +57,7 @@ TEST(PortSettingsWin32, FileCases) {
 }
 
 TEST(PortSettingsWin32, MissingFileFails) {
-  ScratchDirectory dir;
-  ASSERT_TRUE(dir.ok());
+  TempDir dir;
   PortConfig config{"\\\\.\\COM1", 4800};
   EXPECT_FALSE(LoadPortSettings(config, (dir / "RIGPLOT.ini").c_str()));
   EXPECT_EQ(config.portPath, "");
@@ -69,8 +67,7 @@ TEST(PortSettingsWin32, MissingFileFails) {
 // No sharing: while another program has the file open it counts as missing,
 // and start-up never reads a file that an editor is half way through saving.
 TEST(PortSettingsWin32, FileHeldOpenElsewhereCannotBeRead) {
-  ScratchDirectory dir;
-  ASSERT_TRUE(dir.ok());
+  TempDir dir;
   const std::string file = dir / "RIGPLOT.ini";
   ASSERT_TRUE(WriteWholeFile(file, "COM4 4800\r\n"));
   const HANDLE editor = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

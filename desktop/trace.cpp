@@ -1,4 +1,4 @@
-#include "win32/trace.h"
+#include "desktop/trace.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -14,7 +14,7 @@ bool g_refuseWorker = false;
 
 }  // namespace
 
-void InstallTestHooks() {
+void EnableTraceFromEnvironment() {
   const char* value = std::getenv("RIGPLOT_TRACE");
   g_traceOn = value != nullptr && std::strcmp(value, "1") == 0;
   const char* refuse = std::getenv("RIGPLOT_TEST_NO_WORKER");

@@ -6,20 +6,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace rigplot::test {
 
@@ -90,40 +83,6 @@ class Pty {
   std::string m_path;
 };
 
-// A fresh directory under `parent`, removed with everything in it.
-class TempDir {
- public:
-  explicit TempDir(const std::string& parent = "/tmp") {
-    std::string pattern = parent + "/rigplot-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return m_path; }
-  std::string operator/(std::string_view name) const { return m_path + "/" + std::string(name); }
-
- private:
-  std::string m_path;
-};
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-inline void WriteWholeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Waits for another thread or process to get somewhere; false on timeout.
 // The shared serial lock file for a device, and the text a lock of `pid` holds.
 inline std::string LockFileFor(const std::string& device) {
   std::string name = device.substr(5);  // without "/dev/"
@@ -136,16 +95,6 @@ inline std::string LockText(long pid) {
   char text[16];
   std::snprintf(text, sizeof text, "%10ld\n", pid);
   return text;
-}
-
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 }  // namespace rigplot::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -13,14 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/pty_test_util.h"
+#include "tests/support/files.h"
+#include "tests/support/wait.h"
 
 namespace rigplot::test {
 
 class ChildProcess {
  public:
   ChildProcess(std::vector<std::string> argv, const std::string& dir, const std::string& output)
-      : m_output(output) {
+      : m_name(argv.at(0).substr(argv[0].rfind('/') + 1)), m_output(output) {
     std::vector<char*> args;
     for (std::string& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
@@ -48,22 +50,25 @@ class ChildProcess {
   void Signal(int sig) const { ::kill(m_pid, sig); }
   std::string Output() const { return ReadWholeFile(m_output); }
 
-  // Waits until `text` shows in the output; false after the limit.
-  bool WaitForOutput(const std::string& text,
-                     std::chrono::milliseconds limit = std::chrono::seconds(5)) const {
-    return WaitUntil([&] { return Output().find(text) != std::string::npos; }, limit);
+  // Waits until `text` shows in the output; a timeout fails with the output.
+  ::testing::AssertionResult WaitForOutput(const std::string& text) const {
+    return WaitFor(
+        "\"" + text + "\" in the output of " + m_name,
+        [&] { return Output().find(text) != std::string::npos; },
+        [&] { return "\"" + Output() + "\""; });
   }
 
-  // Its exit status once it has ended; -1 if it did not end within the limit
-  // or was ended by a signal.
-  int Wait(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  // Its exit status once it has ended; -1 if it did not end in time or was
+  // ended by a signal.
+  int Wait() {
     int status = 0;
-    if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit)) return -1;
+    if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; })) return -1;
     m_reaped = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:
+  std::string m_name;
   pid_t m_pid = -1;
   bool m_reaped = false;
   std::string m_output;

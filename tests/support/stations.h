@@ -1,13 +1,10 @@
-// Helpers for the map script tests: a station with every field filled, a
-// store under the table's lock, and a file cut into its lines.
+// Station reports for the table and map script tests: a report with every
+// field filled, and a store under the table's lock.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "report/report_parser.h"
 #include "stations/station_table.h"
@@ -36,20 +33,22 @@ inline void Store(StationTable& table, const PendingReport& report) {
   table.StoreReport(report);
 }
 
-// Line i of a file, without its CR LF; every line must end in CR LF.
-inline std::vector<std::string> Lines(const std::string& file) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < file.size()) {
-    const std::size_t end = file.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "last line has no CR LF";
-      break;
+inline void Clear(StationTable& table) {
+  std::scoped_lock lock(table.mutex());
+  table.Clear();
+}
+
+// Step i of a table that swings between 100 stations (even i) and one (odd
+// i), so that two map scripts mixed, or one cut short, show in the count.
+inline void SwingTable(StationTable& table, int i) {
+  if (i % 2 == 0) {
+    for (int s = 0; s < 99; ++s) {
+      Store(table, Station(("S" + std::to_string(s)).c_str(), "0", "90", "1"));
     }
-    lines.push_back(file.substr(start, end - start));
-    start = end + 2;
+  } else {
+    Clear(table);
+    Store(table, Station("JA1ABC", "0", "90", "10"));
   }
-  return lines;
 }
 
 }  // namespace rigplot::test
