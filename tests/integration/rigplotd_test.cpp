@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "radio/serial_port.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
 #include "tests/support/pty.h"
@@ -43,83 +44,19 @@ int CountOf(const std::string& text, const std::string& what) {
   return count;
 }
 
-// One run of rigplotd in `dir`, its stderr captured.
-class Daemon {
+// One run of rigplotd in `dir`, its output captured there; the page off, so
+// that no test takes a fixed port.
+class Daemon : public test::ChildProcess {
  public:
-  Daemon(const TempDir& dir, std::vector<std::string> args = {}) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return;
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      ::dup2(pipeFds[1], STDERR_FILENO);
-      ::dup2(pipeFds[1], STDOUT_FILENO);
-      ::close(pipeFds[0]);
-      ::close(pipeFds[1]);
-      if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-      ::setenv("TEMP", dir.path().c_str(), 1);
-      sigset_t none;
-      sigemptyset(&none);
-      ::sigprocmask(SIG_SETMASK, &none, nullptr);
-      const std::string program = RIGPLOT_BIN_DIR "/rigplotd";
-      // No page unless a case asks: tests take no fixed port.
-      std::string webOff[] = {"--web", "off"};
-      std::vector<char*> argv{const_cast<char*>(program.c_str()), webOff[0].data(),
-                              webOff[1].data()};
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    m_output = pipeFds[0];
-  }
-  ~Daemon() {
-    if (m_pid > 0 && !m_reaped) {
-      ::kill(m_pid, SIGKILL);
-      ::waitpid(m_pid, nullptr, 0);
-    }
-    if (m_output >= 0) ::close(m_output);
-  }
-
-  bool started() const { return m_pid > 0; }
-  pid_t pid() const { return m_pid; }
-  void Signal(int sig) const { ::kill(m_pid, sig); }
-
-  // Reads its output until `text` shows up; false after 5 s.
-  bool WaitForOutput(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (m_text.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd p{m_output, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[512];
-      const ssize_t got = ::read(m_output, buffer, sizeof buffer);
-      if (got <= 0) return m_text.find(text) != std::string::npos;
-      m_text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return true;
-  }
-
-  // Waits for the process to end; its exit status, or -1 if it did not end
-  // by itself or ended by a signal.
-  int ExitStatus() {
-    int status = 0;
-    const bool ended = WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; });
-    if (!ended) return -1;
-    m_reaped = true;
-    WaitForOutput("\x01");  // collect what is left, up to the end of the pipe
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  const std::string& output() const { return m_text; }
+  explicit Daemon(const TempDir& dir, const std::vector<std::string>& args = {})
+      : ChildProcess(Argv(args), dir.path(), dir / "rigplotd.log") {}
 
  private:
-  pid_t m_pid = -1;
-  bool m_reaped = false;
-  int m_output = -1;
-  std::string m_text;
+  static std::vector<std::string> Argv(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{RIGPLOT_BIN_DIR "/rigplotd", "--web", "off"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
 };
 
 // "pts/N 9600" names the pseudo-terminal the way an operator names ttyUSB0.
@@ -148,12 +85,11 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   const pid_t zombie = ZombiePid();
   test::WriteWholeFile(lockFile, test::LockText(zombie));
   Daemon daemon(dir);
-  ASSERT_TRUE(daemon.started());
   ASSERT_TRUE(daemon.WaitForOutput("\n"));
   EXPECT_EQ(test::ReadWholeFile(lockFile), test::LockText(daemon.pid()));
-  EXPECT_NE(daemon.output().find(pty.path()), std::string::npos) << daemon.output();
-  EXPECT_NE(daemon.output().find("4800"), std::string::npos) << daemon.output();
-  EXPECT_NE(daemon.output().find(dir / "0.mps"), std::string::npos) << daemon.output();
+  EXPECT_NE(daemon.Output().find(pty.path()), std::string::npos) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("4800"), std::string::npos) << daemon.Output();
+  EXPECT_NE(daemon.Output().find(dir / "0.mps"), std::string::npos) << daemon.Output();
 
   const std::string map = dir / "0.mps";
   ASSERT_TRUE(pty.Send(StationReport("JA1AAA", 1) + StationReport("JA1BBB", 2)));
@@ -171,11 +107,11 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   EXPECT_EQ(content.find("JA1AAA"), std::string::npos);
 
   daemon.Signal(SIGTERM);
-  EXPECT_EQ(daemon.ExitStatus(), 0) << daemon.output();
+  EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
   EXPECT_EQ(test::ReadWholeFile(map), content);  // the last map stays
   EXPECT_FALSE(std::filesystem::exists(lockFile));
-  EXPECT_NE(daemon.output().find("rigplotd: stopped after 3 reports"), std::string::npos)
-      << daemon.output();
+  EXPECT_NE(daemon.Output().find("rigplotd: stopped after 3 reports"), std::string::npos)
+      << daemon.Output();
   ::waitpid(zombie, nullptr, 0);
   // Only flow control ever went to the radio.
   for (char c : pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
@@ -191,7 +127,7 @@ TEST(Rigplotd, SigintAndSighupStopItToo) {
     Daemon daemon(dir);
     ASSERT_TRUE(daemon.WaitForOutput("listening"));
     daemon.Signal(sig);
-    EXPECT_EQ(daemon.ExitStatus(), 0) << daemon.output();
+    EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
   }
 }
 
@@ -217,20 +153,20 @@ TEST(Rigplotd, StartUpFailuresExitWithStatusOneAndSayWhy) {
     TempDir dir;
     if (c.settings) test::WriteWholeFile(dir / "RIGPLOT.ini", c.settings);
     Daemon daemon(dir);
-    EXPECT_EQ(daemon.ExitStatus(), 1) << daemon.output();
-    EXPECT_NE(daemon.output().find(c.message), std::string::npos) << daemon.output();
-    EXPECT_NE(daemon.output().find(c.reason), std::string::npos) << daemon.output();
+    EXPECT_EQ(daemon.Wait(), 1) << daemon.Output();
+    EXPECT_NE(daemon.Output().find(c.message), std::string::npos) << daemon.Output();
+    EXPECT_NE(daemon.Output().find(c.reason), std::string::npos) << daemon.Output();
   }
   // A port another serial program holds: its live lock file refuses us,
   // and stays as it was.
   TempDir dir;
   test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
   Daemon daemon(dir);
-  EXPECT_EQ(daemon.ExitStatus(), 1) << daemon.output();
-  EXPECT_NE(daemon.output().find(kPortFailed), std::string::npos) << daemon.output();
-  EXPECT_NE(daemon.output().find("locked by process " + std::to_string(::getpid())),
+  EXPECT_EQ(daemon.Wait(), 1) << daemon.Output();
+  EXPECT_NE(daemon.Output().find(kPortFailed), std::string::npos) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("locked by process " + std::to_string(::getpid())),
             std::string::npos)
-      << daemon.output();
+      << daemon.Output();
   EXPECT_EQ(test::ReadWholeFile(test::LockFileFor(pty.path())), test::LockText(::getpid()));
 }
 
@@ -238,18 +174,18 @@ TEST(Rigplotd, AnswersVersionAndHelpWithoutTouchingThePort) {
   TempDir dir;  // no RIGPLOT.ini: these must not need one
   {
     Daemon daemon(dir, {"--version"});
-    EXPECT_EQ(daemon.ExitStatus(), 0);
-    EXPECT_EQ(daemon.output().rfind("rigplotd ", 0), 0u) << daemon.output();
+    EXPECT_EQ(daemon.Wait(), 0);
+    EXPECT_EQ(daemon.Output().rfind("rigplotd ", 0), 0u) << daemon.Output();
   }
   {
     Daemon daemon(dir, {"--help"});
-    EXPECT_EQ(daemon.ExitStatus(), 0);
-    EXPECT_NE(daemon.output().find("RIGPLOT.ini"), std::string::npos);
+    EXPECT_EQ(daemon.Wait(), 0);
+    EXPECT_NE(daemon.Output().find("RIGPLOT.ini"), std::string::npos);
   }
   for (const char* wrong : {"--bogus", "--kml"}) {
     Daemon daemon(dir, {wrong});
-    EXPECT_EQ(daemon.ExitStatus(), 2) << wrong;
-    EXPECT_NE(daemon.output().find("Usage: rigplotd"), std::string::npos) << daemon.output();
+    EXPECT_EQ(daemon.Wait(), 2) << wrong;
+    EXPECT_NE(daemon.Output().find("Usage: rigplotd"), std::string::npos) << daemon.Output();
   }
 }
 
