@@ -99,8 +99,7 @@ def frame_of(window):
 class Rigplot:
     """One run of rigplot.exe in its own directory, its trace collected."""
 
-    def __init__(self, settings=b"COM1 9600
-", env=None):
+    def __init__(self, settings=b"COM1 9600\r\n", env=None):
         self.dir = wine_session.program_dir(settings)
         env = wine_session.wine_env(LD_PRELOAD=wine_session.SHIM, RIGPLOT_TRACE="1", **(env or {}))
         self.process = subprocess.Popen(["wine", os.path.join(BIN, "rigplot.exe"), "--web", "127.0.0.1:0"],

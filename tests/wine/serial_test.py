@@ -28,8 +28,7 @@ def tearDownModule():
 class Rigplotd:
     """One run of rigplotd.exe in its own directory holding RIGPLOT.ini."""
 
-    def __init__(self, radio, settings=b"COM1 9600
-", launcher=None, options=("--web", "off")):
+    def __init__(self, radio, settings=b"COM1 9600\r\n", launcher=None, options=("--web", "off")):
         self.dir = wine_session.program_dir(settings)
         if os.path.exists(LOG):
             os.remove(LOG)
