@@ -13,6 +13,7 @@
 #include "radio/serial_port.h"
 #include "report/report_parser.h"
 #include "service/service_events.h"
+#include "service/service_notify.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
 
@@ -61,6 +62,8 @@ int Run() {
   }
   std::fprintf(stderr, "rigplotd: listening on %s at %d baud, map script %s\n",
                config.portPath.c_str(), config.baudRate, MapScriptPath().c_str());
+  NotifyReady("listening on " + config.portPath);
+  ServiceWatchdog watchdog([&table] { return LockFreeWithin(table.mutex(), kWorkerStuckAfter); });
 
   for (;;) {
     if (WaitServiceEvent() == ServiceEvent::kClearTable) {
@@ -75,6 +78,8 @@ int Run() {
   }
 
   // The stop sequence: end the worker, then release the port and the file.
+  NotifyStopping();
+  watchdog.Stop();
   worker.Stop();
   port.Close();
   writer.CloseIfOpen();
