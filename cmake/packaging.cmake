@@ -14,12 +14,15 @@ set(RIGPLOT_DEB_DIR ${PROJECT_SOURCE_DIR}/packaging/debian)
 set(RIGPLOT_DEB_BUILD ${PROJECT_BINARY_DIR}/debian)
 
 # What the service needs outside bin/: the settings file and the options
-# (both conffiles), and the state folder the unit writes to.
+# (both conffiles), and the state folder the unit writes to (systemd makes it
+# too, so only the package carries it). EXCLUDE_FROM_ALL: in the packages,
+# which install component by component, but not by a plain `cmake --install`.
 install(FILES ${RIGPLOT_DEB_DIR}/RIGPLOT.ini
   DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/rigplot COMPONENT service)
 install(FILES ${RIGPLOT_DEB_DIR}/rigplotd.default
   DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default RENAME rigplotd COMPONENT service)
-install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/rigplot COMPONENT service)
+install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/rigplot COMPONENT service
+  EXCLUDE_FROM_ALL)
 
 # Each package carries the changelog (gzip -n: the same bytes every build)
 # and the copyright file in usr/share/doc/PACKAGE.
@@ -38,13 +41,13 @@ foreach(entry ${RIGPLOT_DEB_PACKAGES})
   list(GET entry 0 component)
   list(GET entry 1 package)
   install(FILES ${RIGPLOT_DEB_BUILD}/changelog.Debian.gz ${RIGPLOT_DEB_DIR}/copyright
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
   # The packages are not uploaded to Debian: no bug to close there.
   file(WRITE ${RIGPLOT_DEB_BUILD}/${package}.lintian-overrides
     "${package}: initial-upload-closes-no-bugs\n")
   install(FILES ${RIGPLOT_DEB_BUILD}/${package}.lintian-overrides
     DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${package}
-    COMPONENT ${component})
+    COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 
 # The conffiles list names the installed paths.
