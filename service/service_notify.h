@@ -24,9 +24,10 @@ void NotifyReady(const std::string& status);
 // The stop sequence has begun.
 void NotifyStopping();
 
-// Pings the service manager's watchdog at half the interval it asked for,
-// but only while `alive` says the receive worker is alive; a stuck worker
-// lets the watchdog run out, and systemd restarts the service. No thread is
+// Pings the service manager's watchdog three times in the interval it asked
+// for, but only while `alive` says the receive worker is alive; a worker stuck
+// for two probes in a row lets the watchdog run out, and systemd restarts the
+// service. No thread is
 // started when the manager asked for no watchdog. `alive` runs on the
 // watchdog's thread and may take a while (well under the interval).
 class ServiceWatchdog {

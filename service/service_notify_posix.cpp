@@ -58,7 +58,10 @@ ServiceWatchdog::ServiceWatchdog(std::function<bool()> alive) {
   if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) return;
   auto state = std::make_unique<State>();
   state->alive = std::move(alive);
-  state->interval = std::chrono::microseconds(usec / 2);
+  // A third of the interval: one probe that finds the worker busy (a slow
+  // disk, say) still leaves time for the next ping; two in a row let the
+  // watchdog run out.
+  state->interval = std::chrono::microseconds(usec / 3);
   try {
     state->thread = std::thread(&State::Run, state.get());
   } catch (const std::system_error&) {
