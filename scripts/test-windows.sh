@@ -3,7 +3,8 @@
 # under Wine: the core unit tests, rigplotd.exe with COM1 on a pseudo-terminal
 # (its live page's status and events included),
 # and rigplot.exe in Xvfb with a window manager in a Japanese locale. Checks
-# the release zip. Exits non-zero on any failure.
+# the release zip, and installs, starts and uninstalls the installer. Exits
+# non-zero on any failure.
 #
 # Environment: RIGPLOT_WIN_BUILD (build directory, default build-win).
 set -euo pipefail
@@ -12,7 +13,7 @@ started=$SECONDS
 
 scripts/install-deps.sh cmake ninja-build gcc libc6-dev python3 g++-mingw-w64-x86-64 googletest \
   wine wine64 zip locales xvfb xauth openbox xdotool wmctrl x11-utils imagemagick \
-  fonts-ipafont-gothic libcpp-httplib-dev libjs-leaflet dpkg-dev
+  fonts-ipafont-gothic libcpp-httplib-dev libjs-leaflet dpkg-dev nsis
 if ! locale -a | grep -qx 'ja_JP.utf8'; then
   # Under the lock install-deps.sh takes: a copy running beside this one may
   # be writing the same locale archive.
@@ -65,4 +66,8 @@ expected = sorted(f"{stem}/{name}" for name in ("README.md", "rigplot.exe", "rig
 assert names == expected, names
 print(zips[0], names)
 PY
+echo "== Installer: silent install, rigplot.exe from the Start menu, silent uninstall"
+version=$(sed -n 's/^project(rigplot VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+RIGPLOT_SETUP="$PWD/$build/rigplot-$version-setup-x64.exe" RIGPLOT_VERSION=$version \
+  timeout 600 python3 tests/wine/installer_test.py </dev/null
 echo "Windows build and tests passed in $((SECONDS - started)) s"

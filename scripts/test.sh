@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev python3 \
+  libsystemd-dev scdoc \
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick \
   clang-14 libclang-rt-14-dev \
   g++-mingw-w64-x86-64 googletest wine wine64 zip locales \
@@ -20,5 +21,7 @@ cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 # Sanitizer builds and bounded fuzzing.
 scripts/stress.sh
-# The Windows programs, cross-built and tested under Wine.
+# The Windows programs, cross-built and tested under Wine, with the installer.
 scripts/test-windows.sh
+# The Debian packages, amd64 and arm64 (core tests under qemu-user).
+scripts/test-packages.sh

@@ -13,6 +13,7 @@
 #include "radio/file_outputs.h"
 #include "radio/radio_link.h"
 #include "service/service_events.h"
+#include "service/service_notify.h"
 #include "web/web_page.h"
 
 namespace {
@@ -54,6 +55,11 @@ int Run(const rigplot::CommandLine& options) {
     }
   }
   Say(started);
+  NotifyReady("listening on " + link.config().portPath);
+  // The worker holds the table's lock only while it stores and refreshes the
+  // outputs: a lock held for seconds means it is stuck there.
+  ServiceWatchdog watchdog(
+      [&link] { return LockFreeWithin(link.table().mutex(), kWorkerStuckAfter); });
 
   while (WaitServiceEvent() == ServiceEvent::kClearTable) {
     link.ClearTable();
@@ -61,6 +67,9 @@ int Run(const rigplot::CommandLine& options) {
   }
 
   // The stop sequence: end the worker, then release the port and the files.
+  NotifyStopping();
+  watchdog.Stop();
+  if (page) page->Stop();
   if (!link.Stop()) {
     Say("the receive thread did not end; leaving without it");
     std::fflush(stderr);

@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
     std::fputs(rigplot::SimUsage(), stdout);
     return 0;
   }
+  if (cl.version) {
+    std::puts("rigplot-sim " RIGPLOT_VERSION);
+    return 0;
+  }
   if (!cl.seeded)
     cl.stream.seed = (std::uint64_t{std::random_device{}()} << 32) ^ std::random_device{}();
 

@@ -42,6 +42,7 @@ const char* SimUsage() {
          "                     read (default 1)\n"
          "  --tty PATH         send on this tty device instead of a pseudo-terminal\n"
          "  --help             this text\n"
+         "  --version          the version\n"
          "\n"
          "Honours XOFF/XON from the receiver. Ends after --count reports, once the\n"
          "receiver has read them, or on SIGINT/SIGTERM, with exit status 0.\n";
@@ -49,7 +50,7 @@ const char* SimUsage() {
 
 bool ParseSimCommandLine(int argc, const char* const* argv, SimCommandLine* out,
                          std::string* error) {
-  constexpr std::string_view kFlags[] = {"--help", "-h", "--fast"};
+  constexpr std::string_view kFlags[] = {"--help", "-h", "--version", "--fast"};
   constexpr std::string_view kOptions[] = {"--stations", "--count",  "--seed",   "--baud",
                                            "--interval", "--noise",  "--centre", "--center",
                                            "--radius",   "--linger", "--tty"};
@@ -86,6 +87,8 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimCommandLine* out,
     bool ok = true;
     if (name == "--help" || name == "-h") {
       cl.help = true;
+    } else if (name == "--version") {
+      cl.version = true;
     } else if (name == "--fast") {
       cl.fast = true;
     } else if (name == "--stations") {

@@ -17,6 +17,7 @@ struct SimCommandLine {
   bool seeded = false;  // --seed given: simulated clock, same bytes every run
   std::string tty;      // empty: a new pseudo-terminal
   bool help = false;
+  bool version = false;
 };
 
 // Reads argv[1..]; false with a one-line reason on a bad or unknown argument.

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""The Windows installer under Wine: a silent install into Program Files with
+the Start-menu shortcut and the Add/Remove Programs entry, the version in the
+programs' VERSIONINFO, rigplot.exe started from the shortcut in the user's own
+folder hearing a report on COM1, and a silent uninstall that leaves nothing.
+
+Environment: as the other Wine tests (wine_session.py), plus RIGPLOT_SETUP
+(the installer) and RIGPLOT_VERSION (the project's version).
+"""
+import filecmp
+import os
+import struct
+import subprocess
+import time
+import unittest
+
+import wine_session
+from gui_test import Display, x
+from wine_session import BIN, Radio, report, station_count, wait_for_map, wine_env
+
+SETUP = os.environ["RIGPLOT_SETUP"]
+VERSION = os.environ["RIGPLOT_VERSION"]
+DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+INSTALL_DIR = os.path.join(DRIVE_C, "Program Files", "RIGPLOT")
+SHORTCUT = os.path.join(DRIVE_C, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
+                        "RIGPLOT.lnk")
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\RIGPLOT"
+FILES = ("rigplot.exe", "rigplotd.exe", "README.md", "uninstall.exe")
+MAIN_WINDOW = "無題 - RIGPLOT"
+
+
+def wine_run(*args, timeout=300):
+    """Runs a Windows program to its end and waits for the Wine server to
+    go, so that everything the program started has finished too."""
+    result = subprocess.run(["wine", *args], env=wine_env(), stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=timeout)
+    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=timeout)
+    return result
+
+
+def version_info(path):
+    """The fixed file version and the ProductVersion string of a program."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None, None
+    high, low = struct.unpack_from("<II", data, at + 8)
+    fixed = "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+    key = "ProductVersion\0".encode("utf-16-le")
+    start = data.find(key, at)
+    if start < 0:
+        return fixed, None
+    start += len(key)
+    start += start % 4  # the value starts on a 32-bit boundary
+    end = data.find(b"\0\0", start)
+    end += (end - start) % 2
+    return fixed, data[start:end].decode("utf-16-le")
+
+
+def uninstall_entry():
+    out = subprocess.run(["wine", "reg", "query", UNINSTALL_KEY, "/reg:64"], env=wine_env(),
+                         stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    values = {}
+    for line in out.stdout.decode(errors="replace").splitlines():
+        fields = line.split(None, 2)
+        if len(fields) == 3 and fields[1].startswith("REG_"):
+            values[fields[0]] = fields[2]
+    return values
+
+
+class InstallerTest(unittest.TestCase):
+    def test_silent_install_start_from_the_menu_and_silent_uninstall(self):
+        installed = wine_run(SETUP, "/S")
+        self.assertEqual(installed.returncode, 0, installed.stderr)
+        for name in FILES:
+            self.assertTrue(os.path.isfile(os.path.join(INSTALL_DIR, name)), name)
+        for name in ("rigplot.exe", "rigplotd.exe"):
+            self.assertTrue(filecmp.cmp(os.path.join(BIN, name), os.path.join(INSTALL_DIR, name),
+                                        shallow=False), name)
+            self.assertEqual(version_info(os.path.join(INSTALL_DIR, name)),
+                             (VERSION + ".0", VERSION), name)
+        self.assertEqual(version_info(SETUP), (VERSION + ".0", VERSION))
+        self.assertTrue(os.path.isfile(SHORTCUT))
+        entry = uninstall_entry()
+        self.assertEqual(entry.get("DisplayName"), "RIGPLOT", entry)
+        self.assertEqual(entry.get("DisplayVersion"), VERSION, entry)
+        self.assertEqual(entry.get("QuietUninstallString"),
+                         r'"C:\Program Files\RIGPLOT\uninstall.exe" /S', entry)
+        listed = subprocess.run(["wine", "uninstaller", "--list"], env=wine_env(),
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        self.assertIn(b"|||RIGPLOT", listed.stdout, "listed in Add/Remove Programs")
+
+        self.start_from_the_start_menu()
+
+        wine_session.stop_server()  # a server that ends, so that -w can wait for it
+        removed = wine_run(os.path.join(INSTALL_DIR, "uninstall.exe"), "/S")
+        self.assertEqual(removed.returncode, 0, removed.stderr)
+        self.assertFalse(os.path.exists(INSTALL_DIR), os.listdir(INSTALL_DIR)
+                         if os.path.isdir(INSTALL_DIR) else "")
+        self.assertFalse(os.path.exists(SHORTCUT))
+        self.assertEqual(uninstall_entry(), {})
+
+    def start_from_the_start_menu(self):
+        """The shortcut starts rigplot.exe in the user's folder, where its
+        RIGPLOT.ini names COM1; a report reaches the map script."""
+        display = Display("1024x768")
+        self.addCleanup(display.close)
+        wine_session.start()
+        self.addCleanup(wine_session.stop_server)
+        radio = Radio()
+        self.addCleanup(radio.close)
+        def wine_output(*args):
+            return subprocess.run(["wine", *args], env=wine_env(), stdin=subprocess.DEVNULL,
+                                  capture_output=True, text=True, timeout=120).stdout.strip()
+
+        profile = wine_output("winepath", "-u", wine_output("cmd", "/c", "echo %USERPROFILE%"))
+        settings = os.path.join(profile, "RIGPLOT.ini")
+        with open(settings, "wb") as f:
+            f.write(b"COM1 9600\r\n")
+        self.addCleanup(os.remove, settings)
+
+        # As the desktop's menu entry does it; start /wait ends with the program.
+        run = subprocess.Popen(["wine", "start", "/wait", "/unix", SHORTCUT],
+                               env=wine_env(LD_PRELOAD=wine_session.SHIM), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: run.poll() is None and run.kill())
+        deadline = time.time() + 60
+        while MAIN_WINDOW not in x("wmctrl", "-l") and time.time() < deadline:
+            time.sleep(0.2)
+        self.assertIn(MAIN_WINDOW, x("wmctrl", "-l"), "the main window, so RIGPLOT.ini was found")
+        radio.send(report("JA1ABC"))
+        heard = wait_for_map(lambda data: station_count(data) == 1, timeout=60)
+        self.assertIn(b'str="JA1ABC"', heard)
+        x("wmctrl", "-c", MAIN_WINDOW)
+        self.assertEqual(run.wait(timeout=60), 0)
+
+
+def tearDownModule():
+    wine_session.stop()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
