@@ -111,22 +111,9 @@ bool CCommTermApp::TryAfter(wxEvent& event) {
 // Help, version and a wrong command line are answered before the toolkit
 // starts, so they work without a display too.
 int main(int argc, char** argv) {
-  using rigplot::CommandLine;
-  const CommandLine options =
+  const rigplot::CommandLine options =
       rigplot::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  switch (options.action) {
-    case CommandLine::Action::kHelp:
-      std::fputs(rigplot::UsageText("rigplot").c_str(), stdout);
-      return 0;
-    case CommandLine::Action::kVersion:
-      std::fputs(rigplot::VersionText("rigplot").c_str(), stdout);
-      return 0;
-    case CommandLine::Action::kError:
-      std::fprintf(stderr, "rigplot: %s\n\n%s", options.error.c_str(),
-                   rigplot::UsageText("rigplot").c_str());
-      return 2;
-    case CommandLine::Action::kRun:
-      break;
-  }
+  const int answered = rigplot::AnswerWithoutRunning(options, "rigplot");
+  if (answered >= 0) return answered;
   return wxEntry(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "radio/command_line.h"
 
 #include <charconv>
+#include <cstdio>
 
 #ifndef RIGPLOT_VERSION
 #define RIGPLOT_VERSION "unknown"
@@ -108,6 +109,25 @@ std::string UsageText(const std::string& program) {
 
 std::string VersionText(const std::string& program) {
   return program + " " RIGPLOT_VERSION "\n";
+}
+
+int AnswerWithoutRunning(const CommandLine& line, const std::string& program,
+                         const char* moreHelp) {
+  switch (line.action) {
+    case CommandLine::Action::kHelp:
+      std::fputs((UsageText(program) + moreHelp).c_str(), stdout);
+      return 0;
+    case CommandLine::Action::kVersion:
+      std::fputs(VersionText(program).c_str(), stdout);
+      return 0;
+    case CommandLine::Action::kError:
+      std::fprintf(stderr, "%s: %s\n\n%s%s", program.c_str(), line.error.c_str(),
+                   UsageText(program).c_str(), moreHelp);
+      return 2;
+    case CommandLine::Action::kRun:
+      break;
+  }
+  return -1;
 }
 
 }  // namespace rigplot

@@ -42,4 +42,11 @@ std::string UsageText(const std::string& program);
 // "rigplotd 0.3.0\n": the program's name and the project's version.
 std::string VersionText(const std::string& program);
 
+// Answers help, version and a wrong command line the same way in every
+// program: usage or version on stdout, or the error and the usage on stderr.
+// Returns the exit status (0 or 2), or -1 when the program is to run.
+// `moreHelp` follows the usage text.
+int AnswerWithoutRunning(const CommandLine& line, const std::string& program,
+                         const char* moreHelp = "");
+
 }  // namespace rigplot

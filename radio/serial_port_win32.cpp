@@ -14,36 +14,11 @@
 #include <mutex>
 
 #include "radio/serial_port.h"
+#include "stations/os_text_win32.h"
 
 namespace rigplot {
 
 namespace {
-
-std::string Utf8(const wchar_t* text, int length) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-// The system's text for an error code, in UTF-8 like every other message.
-std::string SystemMessage(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message;
-  if (length > 0) {
-    DWORD end = length;
-    while (end > 0 && (text[end - 1] == L'\r' || text[end - 1] == L'\n' || text[end - 1] == L' '))
-      --end;
-    message = Utf8(text, static_cast<int>(end));
-  } else {
-    message = "error " + std::to_string(error);
-  }
-  LocalFree(text);
-  return message;
-}
 
 void SetError(std::string* osError, const std::string& path, const std::string& what) {
   if (osError) *osError = (path.empty() ? std::string("(no device)") : path) + ": " + what;

@@ -82,23 +82,10 @@ int Run(const rigplot::CommandLine& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using rigplot::CommandLine;
-  const CommandLine options =
+  const rigplot::CommandLine options =
       rigplot::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  switch (options.action) {
-    case CommandLine::Action::kHelp:
-      std::fputs(rigplot::UsageText("rigplotd").c_str(), stdout);
-      std::fputs(rigplot::kServiceEventsHelp, stdout);
-      return 0;
-    case CommandLine::Action::kVersion:
-      std::fputs(rigplot::VersionText("rigplotd").c_str(), stdout);
-      return 0;
-    case CommandLine::Action::kError:
-      std::fprintf(stderr, "rigplotd: %s\n\n%s%s", options.error.c_str(),
-                   rigplot::UsageText("rigplotd").c_str(), rigplot::kServiceEventsHelp);
-      return 2;
-    case CommandLine::Action::kRun:
-      break;
-  }
+  const std::string events = std::string("\n") + rigplot::kServiceEventsHelp;
+  const int answered = rigplot::AnswerWithoutRunning(options, "rigplotd", events.c_str());
+  if (answered >= 0) return answered;
   return Run(options);
 }

@@ -15,6 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "stations/station_output.h"
+#include "stations/station_table.h"
+
 namespace rigplot {
 
 // How a path's bytes are to be read. On Windows the map-script path comes
@@ -45,6 +48,30 @@ class AtomicFileWriter {
   std::FILE* m_file = nullptr;               // open only during a replace
   std::string m_tempPath;                    // the new file while it is written
   std::string m_lastError;
+};
+
+// An output that renders the whole table into one file after every report
+// and puts it in place in one step (GeoJSON, KML). The path is UTF-8.
+class RewrittenFileOutput : public StationOutput {
+ public:
+  using Render = void (*)(std::string& out, const StationTable& table);
+  RewrittenFileOutput(std::string path, Render render)
+      : m_path(std::move(path)), m_render(render) {}
+
+  std::string name() const override { return m_path; }
+  bool Publish(const StationTable& table, int /*slot*/, std::string& osError) override {
+    m_render(m_buffer, table);
+    if (m_file.Replace(m_path, m_buffer)) return true;
+    osError = m_file.lastError();
+    return false;
+  }
+  void Close() override { m_file.CloseIfOpen(); }
+
+ private:
+  std::string m_path;
+  Render m_render;
+  std::string m_buffer;
+  AtomicFileWriter m_file{PathEncoding::kUtf8};
 };
 
 }  // namespace rigplot

@@ -87,11 +87,4 @@ void RenderGeoJson(std::string& out, const StationTable& table) {
   out += "\n]}\n";
 }
 
-bool GeoJsonFileOutput::Publish(const StationTable& table, int /*slot*/, std::string& osError) {
-  RenderGeoJson(m_buffer, table);
-  if (m_file.Replace(m_path, m_buffer)) return true;
-  osError = m_file.lastError();
-  return false;
-}
-
 }  // namespace rigplot

@@ -136,11 +136,4 @@ void RenderKml(std::string& out, const StationTable& table) {
   out += "</Document>\n</kml>\n";
 }
 
-bool KmlFileOutput::Publish(const StationTable& table, int /*slot*/, std::string& osError) {
-  RenderKml(m_buffer, table);
-  if (m_file.Replace(m_path, m_buffer)) return true;
-  osError = m_file.lastError();
-  return false;
-}
-
 }  // namespace rigplot

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "stations/atomic_file.h"
-#include "stations/station_output.h"
 #include "stations/station_table.h"
 
 namespace rigplot {
@@ -17,18 +16,9 @@ namespace rigplot {
 void RenderKml(std::string& out, const StationTable& table);
 
 // Rewrites one KML file after every report, in one step.
-class KmlFileOutput : public StationOutput {
+class KmlFileOutput : public RewrittenFileOutput {
  public:
-  explicit KmlFileOutput(std::string path) : m_path(std::move(path)) {}
-
-  std::string name() const override { return m_path; }
-  bool Publish(const StationTable& table, int slot, std::string& osError) override;
-  void Close() override { m_file.CloseIfOpen(); }
-
- private:
-  std::string m_path;  // UTF-8
-  std::string m_buffer;
-  AtomicFileWriter m_file{PathEncoding::kUtf8};
+  explicit KmlFileOutput(std::string path) : RewrittenFileOutput(std::move(path), &RenderKml) {}
 };
 
 }  // namespace rigplot

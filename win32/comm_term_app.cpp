@@ -33,20 +33,8 @@ bool CCommTermApp::InitInstance() {
     LocalFree(argv);
   }
   m_options = ParseCommandLine(args);
-  switch (m_options.action) {
-    case CommandLine::Action::kHelp:
-      std::fputs(UsageText("rigplot").c_str(), stdout);
-      std::exit(0);
-    case CommandLine::Action::kVersion:
-      std::fputs(VersionText("rigplot").c_str(), stdout);
-      std::exit(0);
-    case CommandLine::Action::kError:
-      std::fprintf(stderr, "rigplot: %s\n\n%s", m_options.error.c_str(),
-                   UsageText("rigplot").c_str());
-      std::exit(2);
-    case CommandLine::Action::kRun:
-      break;
-  }
+  const int answered = AnswerWithoutRunning(m_options, "rigplot");
+  if (answered >= 0) std::exit(answered);
 
   SetRegistryKey(L"Local AppWizard-Generated Applications");
   LoadStdProfileSettings(4);
