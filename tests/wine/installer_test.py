@@ -11,12 +11,11 @@ import filecmp
 import os
 import struct
 import subprocess
-import time
 import unittest
 
 import wine_session
 from gui_test import Display, x
-from wine_session import BIN, Radio, report, station_count, wait_for_map, wine_env
+from wine_session import BIN, Radio, report, station_count, wait_for_map, wait_until, wine_env
 
 SETUP = os.environ["RIGPLOT_SETUP"]
 VERSION = os.environ["RIGPLOT_VERSION"]
@@ -125,12 +124,10 @@ class InstallerTest(unittest.TestCase):
                                env=wine_env(LD_PRELOAD=wine_session.SHIM), stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: run.poll() is None and run.kill())
-        deadline = time.time() + 60
-        while MAIN_WINDOW not in x("wmctrl", "-l") and time.time() < deadline:
-            time.sleep(0.2)
-        self.assertIn(MAIN_WINDOW, x("wmctrl", "-l"), "the main window, so RIGPLOT.ini was found")
+        wait_until("the main window, so RIGPLOT.ini was found", lambda: MAIN_WINDOW in x("wmctrl", "-l"),
+                   lambda: x("wmctrl", "-l"))
         radio.send(report("JA1ABC"))
-        heard = wait_for_map(lambda data: station_count(data) == 1, timeout=60)
+        heard = wait_for_map("the report from JA1ABC", lambda data: station_count(data) == 1)
         self.assertIn(b'str="JA1ABC"', heard)
         x("wmctrl", "-c", MAIN_WINDOW)
         self.assertEqual(run.wait(timeout=60), 0)
