@@ -2,7 +2,7 @@
 """Reads the open formats back with independent readers (json, xml.etree,
 csv) and checks them against the map script, station by station.
 
-    check_formats.py WRITER SESSIONS_DIR
+    check_formats.py [EMULATOR] WRITER SESSIONS_DIR
 
 For every captured session and for a stream of hostile reports made here,
 WRITER (tests/formats/formats_writer.cpp) runs twice into one scratch
@@ -161,7 +161,7 @@ def check_session(writer, name, stream_path):
     with tempfile.TemporaryDirectory() as out:
         reports = 0
         for _ in range(2):
-            run = subprocess.run([writer, stream_path, out, str(START)], capture_output=True,
+            run = subprocess.run([*writer, stream_path, out, str(START)], capture_output=True,
                                  text=True, timeout=120)
             if not check(run.returncode == 0, "%s: writer failed: %s" % (name, run.stderr)):
                 return
@@ -202,7 +202,8 @@ def check_session(writer, name, stream_path):
 
 
 def main():
-    writer, sessions = sys.argv[1], sys.argv[2]
+    # The writer may come behind an emulator (qemu-aarch64 for the arm64 build).
+    writer, sessions = sys.argv[1:-1], sys.argv[-1]
     for path in sorted(glob.glob(os.path.join(sessions, "*.nmea"))):
         check_session(writer, os.path.basename(path), path)
     with tempfile.NamedTemporaryFile(suffix=".nmea") as hostile:
