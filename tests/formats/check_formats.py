@@ -23,6 +23,9 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from nmea import sentence  # noqa: E402
+
 START = 1796678625  # 2026-12-07 21:23:45 UTC
 STEP = 20 * 60
 HEADER = ["received_at", "callsign", "repeater", "symbol", "latitude", "longitude",
@@ -39,19 +42,12 @@ def check(ok, what):
     return ok
 
 
-def sentence(body):
-    sum_ = 0
-    for b in body:
-        sum_ ^= b
-    return b"$" + body + b"*%02X\r\n" % sum_
-
-
 def hostile_stream():
     """Reports whose texts and positions a careless writer would get wrong."""
     def report(lat, ns, lon, ew, callsign, message=b"msg", symbol=b"0", repeater=None,
                speed=b"010.0", course=b"090.0"):
         body = b"GPRMC,012345,A,%s,%s,%s,%s,%s,%s,071226,,,A" % (lat, ns, lon, ew, speed, course)
-        out = sentence(body)
+        out = sentence(body) + b"\r\n"
         if repeater is not None:
             out += repeater + b"\r\n"
         return out + callsign + b"," + symbol + b"," + message + b"\r\n"

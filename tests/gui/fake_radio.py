@@ -9,36 +9,24 @@ reads commands from stdin, one per line:
 import os
 import sys
 
-BODY = "GPRMC,012345,A,3539.1234,N,13945.6789,E,000.0,123.4,071226,,,A"
-
-
-def sentence(body):
-    checksum = 0
-    for byte in body.encode("ascii"):
-        checksum ^= byte
-    return "$%s*%02X" % (body, checksum)
-
-
-def report(callsign):
-    return (sentence(BODY) + "\r\n" + callsign + ",  Hello\r\n").encode("ascii")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from nmea import report  # noqa: E402
+from pty_radio import PtyRadio  # noqa: E402
 
 
 def main():
-    master, slave = os.openpty()
-    # The slave stays open here too, so the line does not hang up between the
-    # program's opening and closing of it.
-    print(os.ttyname(slave)[len("/dev/"):], flush=True)
+    radio = PtyRadio()
+    print(radio.name, flush=True)
     for line in sys.stdin:
         words = line.split()
         if not words:
             continue
         if words[0] == "report" and len(words) == 2:
-            os.write(master, report(words[1]))
+            radio.send(report(words[1]))
             print("sent " + words[1], flush=True)
         elif words[0] == "quit":
             break
-    os.close(slave)
-    os.close(master)
+    radio.close()
 
 
 if __name__ == "__main__":

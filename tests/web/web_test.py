@@ -15,33 +15,20 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from nmea import sentence  # noqa: E402
+from pty_radio import PtyRadio  # noqa: E402
+from wait import wait_until  # noqa: E402
+
 BIN = os.environ.get("RIGPLOT_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
 SHOTS = os.environ.get("RIGPLOT_SCREENSHOTS")
-
-
-def wait_for(what, check, timeout=20.0, seen=lambda: None):
-    """Polls check() until it is true; fails saying what it waited for and what it saw."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = check()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise AssertionError(f"waited {timeout} s for {what}; saw {seen()!r}")
-        time.sleep(0.1)
-
-
-def sentence(body):
-    checksum = 0
-    for byte in body.encode("ascii"):
-        checksum ^= byte
-    return "$%s*%02X" % (body, checksum)
 
 
 def degrees_minutes(value, width):
@@ -54,21 +41,6 @@ def report(callsign, lat=35.66, lon=139.70, symbol="0", course=90.0, message="He
             f"{degrees_minutes(lon, 3)},{'E' if lon >= 0 else 'W'},012.0,{course:05.1f},071226,,,A")
     line = f"{callsign},{symbol}{',' if len(symbol) < 2 else ' '}{message}"
     return (sentence(body) + "\r\n" + line + "\r\n").encode("ascii")
-
-
-class Radio:
-    """A radio on a pseudo-terminal; the slave stays open here so the line never hangs up."""
-
-    def __init__(self):
-        self.master, self.slave = os.openpty()
-        self.name = os.ttyname(self.slave)[len("/dev/"):]
-
-    def send(self, data):
-        os.write(self.master, data)
-
-    def close(self):
-        os.close(self.slave)
-        os.close(self.master)
 
 
 class Rigplotd:
@@ -84,8 +56,8 @@ class Rigplotd:
         self.lines = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
-        wait_for("rigplotd's start line", lambda: self.line("listening on") or self.process.poll() is not None,
-                 seen=lambda: self.lines)
+        wait_until("rigplotd's start line", lambda: self.line("listening on") or self.process.poll() is not None,
+                   seen=lambda: self.lines)
         start = self.line("listening on")
         if start is None:
             raise AssertionError(f"rigplotd did not start: {self.lines}")
@@ -117,7 +89,7 @@ class Session(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="rigplot-web-")
         self.addCleanup(shutil.rmtree, self.folder, True)
-        self.radio = Radio()
+        self.radio = PtyRadio()
         self.addCleanup(self.radio.close)
 
     def start(self, *options, folder=None, radio=None):
@@ -192,9 +164,9 @@ class ServerTest(Session):
         run = self.start("--web", "127.0.0.1:0")
         port = int(run.url.rsplit(":", 1)[1].strip("/"))
         stream = EventStream(run.url)
-        wait_for("the event at connecting", lambda: stream.callsigns() == [], seen=stream.callsigns)
+        wait_until("the event at connecting", lambda: stream.callsigns() == [], seen=stream.callsigns)
         self.radio.send(report("JA1AAA", symbol="2", course=45))
-        wait_for("JA1AAA's event", lambda: stream.callsigns() == ["JA1AAA"], seen=stream.callsigns)
+        wait_until("JA1AAA's event", lambda: stream.callsigns() == ["JA1AAA"], seen=stream.callsigns)
 
         for path, kind in [("/", "text/html"), ("/map.js", "text/javascript"), ("/map.css", "text/css"),
                            ("/leaflet.js", "text/javascript"), ("/leaflet.css", "text/css"),
@@ -257,21 +229,21 @@ class ServerTest(Session):
             answer = raw_exchange(port, data)
             self.assertIsNotNone(answer, data[:60])
         self.radio.send(report("JA2BBB", lat=34.7, lon=135.5, symbol="6"))
-        wait_for("JA2BBB's event after the malformed requests",
-                 lambda: stream.callsigns() == ["JA1AAA", "JA2BBB"], seen=stream.callsigns)
+        wait_until("JA2BBB's event after the malformed requests",
+                   lambda: stream.callsigns() == ["JA1AAA", "JA2BBB"], seen=stream.callsigns)
 
         # 64 idle connections: the open event stream and the link go on; the
         # idle ones are dropped and the page answers again.
         idle = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(64)]
         self.addCleanup(lambda: [sock.close() for sock in idle])
         self.radio.send(report("JA3CCC", lat=34.0, lon=133.0, symbol="11"))
-        wait_for("JA3CCC's event beside 64 idle connections",
-                 lambda: stream.callsigns() == ["JA1AAA", "JA2BBB", "JA3CCC"], seen=stream.callsigns)
+        wait_until("JA3CCC's event beside 64 idle connections",
+                   lambda: stream.callsigns() == ["JA1AAA", "JA2BBB", "JA3CCC"], seen=stream.callsigns)
         self.assertIn("JA3CCC", run.map_script())
         for sock in idle:
             answer = sock.recv(4096)  # b"" once dropped, or the busy answer
             self.assertIn(answer[:12], (b"", b"HTTP/1.1 503"))
-        wait_for("the page answering again", lambda: http(run.url)[0] == 200)
+        wait_until("the page answering again", lambda: http(run.url)[0] == 200)
         self.assertEqual(json.loads(http(run.url + "status.json")[2])["reports_stored"], 3)
         self.assertIsNone(run.process.poll())
         self.assertEqual(run.stop(), 0, run.lines)
@@ -279,12 +251,12 @@ class ServerTest(Session):
     def test_port_in_use_is_said_once_and_the_link_goes_on(self):
         first = self.start("--web", "127.0.0.1:0")
         port = first.url.rsplit(":", 1)[1].strip("/")
-        other = Radio()
+        other = PtyRadio()
         self.addCleanup(other.close)
         second = self.start("--web", "127.0.0.1:" + port, radio=other)
         self.assertIsNone(second.url, second.lines)
         other.send(report("JA4DDD"))
-        wait_for("JA4DDD in the second copy's map script", lambda: "JA4DDD" in second.map_script())
+        wait_until("JA4DDD in the second copy's map script", lambda: "JA4DDD" in second.map_script())
         self.assertEqual(second.stop(), 0)
         said = [line for line in second.lines if "page" in line]
         self.assertEqual(said, [f"rigplotd: page not served: cannot listen on 127.0.0.1:{port}: "
@@ -338,8 +310,8 @@ class BrowserTest(Session):
         folder = tempfile.mkdtemp(dir=self.folder)
         run = self.start("--web", "127.0.0.1:0", folder=folder)
         self.browser.get(run.url)
-        wait_for("the empty table", lambda: self.find("#count")[0].text == "0 局受信",
-                 seen=lambda: self.find("#count")[0].text)
+        wait_until("the empty table", lambda: self.find("#count")[0].text == "0 局受信",
+                   seen=lambda: self.find("#count")[0].text)
 
         stations = [("JA1ABC", 35.68, 139.76, "0", 0), ("JH2XYZ", 35.17, 136.90, "3", 270),
                     ("JR3QQQ", 34.69, 135.50, "5", 0), ("JE4RRR", 34.39, 132.46, "12", 0),
@@ -347,9 +319,9 @@ class BrowserTest(Session):
         for callsign, lat, lon, symbol, course in stations:
             self.radio.send(report(callsign, lat, lon, symbol, course, message=f"QRV {callsign[-3:]}"))
         heard = sorted(s[0] for s in stations)
-        wait_for("five markers titled by callsign", lambda: self.titles() == heard, seen=self.titles)
+        wait_until("five markers titled by callsign", lambda: self.titles() == heard, seen=self.titles)
         self.assertEqual(self.rows(), [s[0] for s in reversed(stations)], "rows, last heard first")
-        wait_for("the map fitted to every marker", lambda: self.browser.execute_script(
+        wait_until("the map fitted to every marker", lambda: self.browser.execute_script(
             "const m = document.getElementById('map').getBoundingClientRect();"
             "return [...document.querySelectorAll('.leaflet-marker-icon')].every(e => {"
             "  const r = e.getBoundingClientRect();"
@@ -358,8 +330,8 @@ class BrowserTest(Session):
         self.find("#rows tr")[-1].click()  # the first heard: JA1ABC
         def popup_text():  # as shown, once it has faded in
             return "".join(e.text for e in self.find(".leaflet-popup-content"))
-        popup = wait_for("JA1ABC's popup", lambda: "JA1ABC" in popup_text() and popup_text(),
-                         seen=popup_text)
+        popup = wait_until("JA1ABC's popup", lambda: "JA1ABC" in popup_text() and popup_text(),
+                           seen=popup_text)
         for text in ["JA1ABC", "受信日時 ", "データ日時 26/12/07 01:23:45 UTC", "移動速度 22.22 km/h",
                      "移動方向 0°", "レピータ", "メッセージ QRV ABC"]:
             self.assertIn(text, popup)
@@ -370,17 +342,17 @@ class BrowserTest(Session):
         self.assertEqual(errors, [])
 
         run.process.send_signal(signal.SIGUSR1)
-        wait_for("the clear on the page", lambda: not self.titles() and not self.rows(),
-                 timeout=5, seen=self.titles)
+        wait_until("the clear on the page", lambda: not self.titles() and not self.rows(),
+                   seen=self.titles)
 
         self.assertEqual(run.stop(), 0)
-        wait_for("the lost-connection notice", self.notice_shown)
+        wait_until("the lost-connection notice", self.notice_shown)
         self.screenshot("lost.png")
         port = run.url.rsplit(":", 1)[1].strip("/")
         again = self.start("--web", "127.0.0.1:" + port, folder=folder)
         self.radio.send(report("JA6TTT", 33.59, 130.40, "1", 90))
-        wait_for("the page back with JA6TTT", lambda: not self.notice_shown() and self.titles() == ["JA6TTT"],
-                 seen=self.titles)
+        wait_until("the page back with JA6TTT", lambda: not self.notice_shown() and self.titles() == ["JA6TTT"],
+                   seen=self.titles)
         self.assertEqual(again.stop(), 0)
 
 

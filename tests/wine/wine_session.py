@@ -16,9 +16,13 @@ import re
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
-import time
-import tty
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import nmea  # noqa: E402
+from pty_radio import PtyRadio  # noqa: E402
+from wait import PATIENCE, wait_until  # noqa: E402
 
 BIN = os.environ["RIGPLOT_WIN_BIN"]
 SHIM = os.environ["RIGPLOT_PTY_SHIM"]
@@ -89,16 +93,9 @@ def program_dir(settings):
     return directory
 
 
-def sentence(body):
-    check = 0
-    for byte in body.encode():
-        check ^= byte
-    return "$%s*%02X" % (body, check)
-
-
 def report(callsign, message="Hello", time_="012345", course="123.4"):
-    body = f"GPRMC,{time_},A,3539.1234,N,13945.6789,E,000.0,{course},071226,,,A"
-    return (sentence(body) + "\r\n" + callsign + ",  " + message + "\r\n").encode()
+    return nmea.report(callsign, message,
+                       f"GPRMC,{time_},A,3539.1234,N,13945.6789,E,000.0,{course},071226,,,A")
 
 
 def point_line(oid, callsign, gid, course, utc="01:23:45", message="Hello"):
@@ -111,22 +108,17 @@ def point_line(oid, callsign, gid, course, utc="01:23:45", message="Hello"):
     return re.compile(pattern)
 
 
-class Radio:
+class Radio(PtyRadio):
     """A fresh pseudo-terminal behind COM1, raw as a serial line at rest."""
 
     def __init__(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.slave)
-        self.path = os.ttyname(self.slave)
+        super().__init__()
         self.point_link_here()
 
     def point_link_here(self):
         if os.path.lexists(LINK):
             os.remove(LINK)
         os.symlink(self.path, LINK)
-
-    def send(self, data):
-        os.write(self.master, data)
 
     def pending_for_radio(self):
         """Bytes the program sent towards the radio."""
@@ -146,13 +138,6 @@ class Radio:
         os.close(self.slave)
         os.remove(LINK)
 
-    def close(self):
-        for fd in (self.master, self.slave):
-            try:
-                os.close(fd)
-            except OSError:
-                pass
-
 
 def map_script():
     try:
@@ -160,24 +145,6 @@ def map_script():
             return f.read()
     except FileNotFoundError:
         return b""
-
-
-# Generous: Wine under a busy machine can take many seconds for a step that
-# takes a fraction of one alone. A wait that is met returns at once.
-PATIENCE = 60
-
-
-def wait_until(what, condition, seen, timeout=PATIENCE):
-    """Polls condition() until it returns something true, and returns that.
-    On a timeout, fails naming what it waited for and what seen() shows."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise AssertionError(f"waited {timeout} s for {what}; saw: {seen()}")
-        time.sleep(0.1)
 
 
 def describe_map(data):
