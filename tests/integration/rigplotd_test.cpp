@@ -24,7 +24,7 @@ namespace {
 
 using test::Pty;
 using test::TempDir;
-using test::WaitUntil;
+using test::WaitFor;
 
 constexpr char kSettingsMissing[] = "RIGPLOT.ini ファイルが見つかりません";
 constexpr char kPortFailed[] = "COMポートの番号が違っているか、指定が間違っています。";
@@ -93,14 +93,17 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
 
   const std::string map = dir / "0.mps";
   ASSERT_TRUE(pty.Send(StationReport("JA1AAA", 1) + StationReport("JA1BBB", 2)));
-  ASSERT_TRUE(
-      WaitUntil([&] { return test::ReadWholeFile(map).find("oid=\"2\"") != std::string::npos; }));
+  const auto seen = [&] { return test::ReadWholeFile(map) + daemon.Output(); };
+  ASSERT_TRUE(WaitFor(
+      "the second station in the map script",
+      [&] { return test::ReadWholeFile(map).find("oid=\"2\"") != std::string::npos; }, seen));
 
   daemon.Signal(SIGUSR1);
   ASSERT_TRUE(daemon.WaitForOutput("cleared"));
   ASSERT_TRUE(pty.Send(StationReport("JA1CCC", 3)));
-  ASSERT_TRUE(
-      WaitUntil([&] { return test::ReadWholeFile(map).find("JA1CCC") != std::string::npos; }));
+  ASSERT_TRUE(WaitFor(
+      "JA1CCC in the map script",
+      [&] { return test::ReadWholeFile(map).find("JA1CCC") != std::string::npos; }, seen));
   std::string content = test::ReadWholeFile(map);
   EXPECT_EQ(CountOf(content, "point pos="), 1);
   EXPECT_NE(content.find("oid=\"1\" gid=\"0.4\" str=\"JA1CCC\""), std::string::npos);

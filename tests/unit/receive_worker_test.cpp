@@ -26,7 +26,7 @@ namespace {
 
 using test::Pty;
 using test::TempDir;
-using test::WaitUntil;
+using test::WaitFor;
 
 // A valid report from station number `n`, e.g. JA1AA003.
 std::string StationReport(int n) {
@@ -75,12 +75,22 @@ class ReceiveWorkerTest : public ::testing::Test {
   // Queues the bytes on the line while the worker is not reading yet.
   void Queue(const std::string& bytes) {
     ASSERT_TRUE(m_pty.Send(bytes));
-    ASSERT_TRUE(WaitUntil([&] { return m_pty.SlaveQueued() == static_cast<int>(bytes.size()); }));
+    ASSERT_TRUE(WaitFor(
+        std::to_string(bytes.size()) + " bytes queued on the line",
+        [&] { return m_pty.SlaveQueued() == static_cast<int>(bytes.size()); },
+        [&] { return std::to_string(m_pty.SlaveQueued()); }));
   }
 
   std::string Map() const { return test::ReadWholeFile(m_dir / "0.mps"); }
-  bool ReportsReach(std::uint64_t n) {
-    return WaitUntil([&] { return m_link->reportsStored() >= n; });
+  ::testing::AssertionResult ReportsReach(std::uint64_t n) {
+    return WaitFor(
+        std::to_string(n) + " reports stored", [&] { return m_link->reportsStored() >= n; },
+        [&] { return std::to_string(m_link->reportsStored()) + " stored\n" + AllLines(); });
+  }
+  // Blocks read so far, and bytes still waiting on the line.
+  std::string Reading() {
+    return std::to_string(m_link->blocksRead()) + " blocks read, " +
+           std::to_string(m_pty.SlaveQueued()) + " bytes queued";
   }
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(m_linesLock);
@@ -111,9 +121,14 @@ TEST_F(ReceiveWorkerTest, ReportSplitOverThreeReadsCompletesOnItsLastByte) {
   Start();
   const std::string report = StationReport(1);
   ASSERT_TRUE(m_pty.Send(report.substr(0, 40)));
-  ASSERT_TRUE(WaitUntil([&] { return m_link->blocksRead() >= 1 && m_pty.SlaveQueued() == 0; }));
+  ASSERT_TRUE(WaitFor(
+      "the first piece read", [&] { return m_link->blocksRead() >= 1 && m_pty.SlaveQueued() == 0; },
+      [&] { return Reading(); }));
   ASSERT_TRUE(m_pty.Send(report.substr(40, 35)));
-  ASSERT_TRUE(WaitUntil([&] { return m_link->blocksRead() >= 2 && m_pty.SlaveQueued() == 0; }));
+  ASSERT_TRUE(WaitFor(
+      "the second piece read",
+      [&] { return m_link->blocksRead() >= 2 && m_pty.SlaveQueued() == 0; },
+      [&] { return Reading(); }));
   EXPECT_EQ(m_link->reportsStored(), 0u);
   ASSERT_TRUE(m_pty.Send(report.substr(75)));
   ASSERT_TRUE(ReportsReach(1));
@@ -196,7 +211,8 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
   // Half a report before the break must not join half of one after it.
   ASSERT_TRUE(m_pty.Send(StationReport(1) + StationReport(2).substr(0, 60)));
   ASSERT_TRUE(ReportsReach(1));
-  ASSERT_TRUE(WaitUntil([&] { return m_pty.SlaveQueued() == 0; }));
+  ASSERT_TRUE(WaitFor(
+      "the line read empty", [&] { return m_pty.SlaveQueued() == 0; }, [&] { return Reading(); }));
 
   // The device goes away: the link names nothing while the cable is out.
   m_pty.CloseMaster();
@@ -216,14 +232,13 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
   const std::string fresh = link + ".new";
   std::filesystem::create_symlink(replugged.path(), fresh);
   std::filesystem::rename(fresh, link);
-  // Open has made the line raw once the worker has it again.
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        termios tio{};
-        return tcgetattr(replugged.slave(), &tio) == 0 && !(tio.c_lflag & ECHO);
-      },
-      std::chrono::seconds(5)));
+  ASSERT_TRUE(WaitFor(
+      "the device reopened", [&] { return m_link->reopens() >= 1; },
+      [&] { return std::to_string(m_link->reopens()) + " reopens\n" + AllLines(); }));
   EXPECT_EQ(m_link->reopens(), 1u);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(replugged.slave(), &tio), 0);
+  EXPECT_FALSE(tio.c_lflag & ECHO) << "the reopened line is not raw";
   ASSERT_TRUE(replugged.Send(StationReport(2).substr(60) + StationReport(3)));
   ASSERT_TRUE(ReportsReach(2));
   EXPECT_EQ(Count(), 2);
@@ -243,7 +258,8 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
 TEST_F(ReceiveWorkerTest, StopDuringThePauseEndsTheWorker) {
   Start();
   m_pty.CloseMaster();
-  ASSERT_TRUE(WaitUntil([&] { return !m_link->adapterPresent(); }));
+  ASSERT_TRUE(WaitFor(
+      "the adapter missed", [&] { return !m_link->adapterPresent(); }, [&] { return AllLines(); }));
   EXPECT_FALSE(m_link->port().IsOpen());  // the worker let go of the dead device
   EXPECT_TRUE(m_link->Stop(std::chrono::seconds(30)));
 }

@@ -18,7 +18,7 @@ namespace {
 
 using test::Pty;
 using test::TempDir;
-using test::WaitUntil;
+using test::WaitFor;
 
 TEST(SerialPort, RefusesWhatIsNotARadioPort) {
   TempDir dir;
@@ -113,7 +113,10 @@ TEST(SerialPort, BytesArriveUnchangedAndAtMostOneBlockAtATime) {
     if (b != 0x11 && b != 0x13) sent += b;  // flow-control characters are the driver's
   }
   ASSERT_TRUE(pty.Send(sent));
-  ASSERT_TRUE(WaitUntil([&] { return port.QueuedBytes() == static_cast<int>(sent.size()); }));
+  ASSERT_TRUE(WaitFor(
+      std::to_string(sent.size()) + " bytes queued",
+      [&] { return port.QueuedBytes() == static_cast<int>(sent.size()); },
+      [&] { return std::to_string(port.QueuedBytes()); }));
   EXPECT_EQ(port.Wait(), SerialPort::WaitResult::kReceived);
   std::uint8_t block[SerialPort::kBlockSize + 16];
   std::string received;
@@ -140,7 +143,9 @@ TEST(SerialPort, WakeEndsAPendingWaitAndEveryLaterOneUntilReopened) {
   waiter.join();
   EXPECT_EQ(result, SerialPort::WaitResult::kWoken);
   ASSERT_TRUE(pty.Send("$"));
-  ASSERT_TRUE(WaitUntil([&] { return port.QueuedBytes() == 1; }));
+  ASSERT_TRUE(WaitFor(
+      "one byte queued", [&] { return port.QueuedBytes() == 1; },
+      [&] { return std::to_string(port.QueuedBytes()); }));
   EXPECT_EQ(port.Wait(), SerialPort::WaitResult::kWoken);
   port.Close();
   ASSERT_TRUE(port.Open(pty.path(), 9600));

@@ -18,7 +18,7 @@ namespace rigplot {
 namespace {
 
 using test::TempDir;
-using test::WaitUntil;
+using test::WaitFor;
 
 // A notification socket as systemd offers one, named in NOTIFY_SOCKET.
 class NotifySocket {
@@ -78,12 +78,15 @@ TEST(ServiceNotify, WatchdogPingsOnlyWhileTheWorkerIsAlive) {
     return alive.load();
   });
   std::string seen;
-  ASSERT_TRUE(WaitUntil([&] { return Pings(seen += socket.Take()) >= 3; })) << seen;
+  ASSERT_TRUE(WaitFor(
+      "three pings", [&] { return Pings(seen += socket.Take()) >= 3; }, [&] { return seen; }));
 
   // Two probes after the change: whatever the probe before it sent is in.
   const auto probesAfter = [&](int more) {
     const int from = probes.load();
-    return WaitUntil([&] { return probes.load() >= from + more; });
+    return WaitFor(
+        std::to_string(more) + " more probes", [&] { return probes.load() >= from + more; },
+        [&] { return std::to_string(probes.load() - from); });
   };
   alive = false;
   ASSERT_TRUE(probesAfter(2));
@@ -93,7 +96,8 @@ TEST(ServiceNotify, WatchdogPingsOnlyWhileTheWorkerIsAlive) {
 
   alive = true;
   seen.clear();
-  ASSERT_TRUE(WaitUntil([&] { return Pings(seen += socket.Take()) >= 1; })) << "pings again";
+  ASSERT_TRUE(WaitFor(
+      "pings again", [&] { return Pings(seen += socket.Take()) >= 1; }, [&] { return seen; }));
 
   NotifyStopping();
   watchdog.Stop();
