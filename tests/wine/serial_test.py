@@ -141,9 +141,11 @@ class SerialTest(unittest.TestCase):
         self.addCleanup(events.close)
         self.assertEqual(events.readline(), b"retry: 2000\n")
         self.radio.send(report("JA1ABC"))
-        deadline = time.time() + 20
-        while b'"callsign":"JA1ABC"' not in events.readline():
-            self.assertLess(time.time(), deadline, "no stations event with JA1ABC")
+        deadline = time.monotonic() + PATIENCE
+        seen = []
+        while b'"callsign":"JA1ABC"' not in (line := events.readline()):
+            seen.append(line)
+            self.assertLess(time.monotonic(), deadline, f"no stations event with JA1ABC; saw {seen}")
         with urllib.request.urlopen(url + "status.json", timeout=30) as response:
             status = json.load(response)
         self.assertEqual([status[k] for k in ("port", "baud_rate", "adapter_present", "reports_stored", "stations")],
