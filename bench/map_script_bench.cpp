@@ -10,34 +10,20 @@
 #include <mutex>
 #include <string>
 
+#include "bench/sample_table.h"
 #include "stations/map_script_writer.h"
 #include "stations/station_table.h"
 
 namespace {
 
-// A full table of plausible reports, moving and fixed, with short messages.
-void FillTable(rigplot::StationTable& table) {
-  std::scoped_lock lock(table.mutex());
-  for (int i = 0; i < rigplot::StationTable::kSlots; ++i) {
-    rigplot::PendingReport report;
-    report.utcTime = "093015";
-    report.latitude = "35/" + std::to_string(10 + i % 50) + ".1234";
-    report.longitude = "139/" + std::to_string(10 + i % 40) + ".6789";
-    report.speedKnots = std::to_string(i % 60) + ".5";
-    report.course = std::to_string(i * 37 % 360) + ".0";
-    report.utcDate = "051225";
-    report.callsign = "JA" + std::to_string(1000 + i);
-    report.repeater = "JR1WN A";
-    report.symbol = std::to_string(i % 15);
-    report.message = "QRV 145.00 73";
-    std::strcpy(report.receivedAt, "25/12/05 18:30:15");
-    table.StoreReport(report);
-  }
-}
+using rigplot::bench::FillTable;
+
+// Stations heard at a fixed time; the map script shows the received text only.
+constexpr std::time_t kHeard = 1796678625;
 
 void BM_Render100(benchmark::State& state) {
   rigplot::StationTable table;
-  FillTable(table);
+  FillTable(table, kHeard);
   std::tm now{};
   now.tm_year = 125;
   now.tm_mday = 5;
@@ -53,7 +39,7 @@ BENCHMARK(BM_Render100);
 
 void BM_Rewrite100(benchmark::State& state) {
   rigplot::StationTable table;
-  FillTable(table);
+  FillTable(table, kHeard);
   char dir[] = "/tmp/rigplot-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) {
     state.SkipWithError("no scratch directory");

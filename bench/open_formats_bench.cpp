@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "bench/sample_table.h"
 #include "stations/geojson.h"
 #include "stations/kml.h"
 #include "stations/map_script_writer.h"
@@ -18,28 +19,16 @@
 
 namespace {
 
-// A report as a full table holds them: a few texts in Japanese, the rest ASCII.
-rigplot::PendingReport Report(int i, std::time_t now) {
-  rigplot::PendingReport report;
-  report.utcTime = "093015";
-  report.latitude = "35/" + std::to_string(10 + i % 50) + ".1234";
-  report.longitude = "139/" + std::to_string(10 + i % 40) + ".6789";
-  report.speedKnots = std::to_string(i % 60) + ".5";
-  report.course = std::to_string(i * 37 % 360) + ".0";
-  report.utcDate = "051225";
-  report.callsign = "JA" + std::to_string(1000 + i);
-  report.repeater = i % 4 == 0 ? "\xb1\xb7\xca\xde\xd7 A" : "JR1WN A";  // half-width kana
-  report.symbol = std::to_string(i % 15);
-  report.message = "QRV 145.00 73";
-  std::strcpy(report.receivedAt, "25/12/05 18:30:15");
-  report.receivedTime = now - i;
-  return report;
-}
+using rigplot::bench::FillTable;
+using rigplot::bench::SampleReport;
+
+// A fixed clock reading, so that every run renders the same texts.
+constexpr std::time_t kNow = 1796678625;
 
 void BM_RenderGeoJson100(benchmark::State& state) {
   rigplot::StationTable table;
+  FillTable(table, kNow);
   std::scoped_lock lock(table.mutex());
-  for (int i = 0; i < rigplot::StationTable::kSlots; ++i) table.StoreReport(Report(i, 1796678625));
   std::string out;
   for (auto _ : state) {
     rigplot::RenderGeoJson(out, table);
@@ -51,8 +40,8 @@ BENCHMARK(BM_RenderGeoJson100);
 
 void BM_RenderKml100(benchmark::State& state) {
   rigplot::StationTable table;
+  FillTable(table, kNow);
   std::scoped_lock lock(table.mutex());
-  for (int i = 0; i < rigplot::StationTable::kSlots; ++i) table.StoreReport(Report(i, 1796678625));
   std::string out;
   for (auto _ : state) {
     rigplot::RenderKml(out, table);
@@ -72,8 +61,8 @@ void BM_AllFourFiles100(benchmark::State& state) {
   const std::string base = dir;
   const std::time_t now = std::time(nullptr);
   rigplot::StationTable table;
+  FillTable(table, now);
   std::scoped_lock lock(table.mutex());
-  for (int i = 0; i < rigplot::StationTable::kSlots; ++i) table.StoreReport(Report(i, now));
   rigplot::MapScriptWriter map;
   rigplot::GeoJsonFileOutput geojson(base + "/stations.geojson");
   rigplot::KmlFileOutput kml(base + "/stations.kml");
@@ -82,7 +71,7 @@ void BM_AllFourFiles100(benchmark::State& state) {
   std::string error;
   int i = 0;
   for (auto _ : state) {
-    const int slot = table.StoreReport(Report(i++ % rigplot::StationTable::kSlots, now));
+    const int slot = table.StoreReport(SampleReport(i++ % rigplot::StationTable::kSlots, now));
     bool written = map.Write(base + "/0.mps", table);
     for (rigplot::StationOutput* output : outputs) {
       written = output->Publish(table, slot, error) && written;
