@@ -112,21 +112,16 @@ void ReportParser::reset() {
 
 void ReportParser::stampReceivedAt() {
   std::time_t now = 0;
-  if (!m_clock(&now)) {
+  std::tm local{};
+  // Reports arrive many to the second at full line speed; format once per second.
+  const bool known = m_clock(&now) && (now == m_stampedSecond || ToLocalTime(now, local));
+  if (!known) {
     std::memcpy(m_pending.receivedAt, "00/00/00 00:00:00", 18);
     m_pending.receivedTime = -1;
     m_stampedSecond = -1;
     return;
   }
-  // Reports arrive many to the second at full line speed; format once per second.
   if (now != m_stampedSecond) {
-    std::tm local{};
-    if (!ToLocalTime(now, local)) {
-      std::memcpy(m_pending.receivedAt, "00/00/00 00:00:00", 18);
-      m_pending.receivedTime = -1;
-      m_stampedSecond = -1;
-      return;
-    }
     char text[64];
     std::snprintf(text, sizeof text, "%2.2d/%2.2d/%2.2d %2.2d:%2.2d:%2.2d", local.tm_year - 100,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
