@@ -22,6 +22,7 @@
 namespace rigplot {
 namespace {
 
+using test::CountOf;
 using test::Pty;
 using test::TempDir;
 using test::WaitFor;
@@ -34,14 +35,6 @@ std::string StationReport(const char* callsign, int minute) {
   std::snprintf(body, sizeof body,
                 "GPRMC,012345,A,35%02d.1234,N,13945.6789,E,010.0,090.0,071226,,,A", minute);
   return test::Report(body, std::string(callsign) + ",  on the air");
-}
-
-int CountOf(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 // One run of rigplotd in `dir`, its output captured there; the page off, so
