@@ -27,7 +27,6 @@
 #include <system_error>
 #include <thread>
 
-#include "radio/command_line.h"
 #include "web/page_assets.h"
 
 namespace rigplot {
@@ -542,7 +541,7 @@ class WebServer::Impl {
     const auto* index = FindPageAsset("/");
     m_index = index != nullptr ? std::string(index->body) : std::string();
     std::string attribution;
-    if (tilesUrl == CommandLine::kDefaultTiles) {
+    if (tilesUrl == WebSettings::kDefaultTiles) {
       attribution =
           "&copy; <a href=\"https://www.openstreetmap.org/copyright\">OpenStreetMap</a> "
           "contributors";

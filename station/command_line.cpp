@@ -1,4 +1,4 @@
-#include "radio/command_line.h"
+#include "station/command_line.h"
 
 #include <charconv>
 #include <cstdio>
@@ -23,8 +23,8 @@ bool ParseWebAddress(const std::string& value, CommandLine& line) {
   const char* last = value.data() + value.size();
   const auto [end, ec] = std::from_chars(first, last, port);
   if (ec != std::errc() || end != last || port < 0 || port > 65535 || host.empty()) return false;
-  line.webHost = host;
-  line.webPort = port;
+  line.web.host = host;
+  line.web.port = port;
   line.webEnabled = true;
   return true;
 }
@@ -80,7 +80,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return Failed("--web takes ADDR:PORT or off, not '" + value + "'");
       }
     } else {
-      line.tilesUrl = value == "none" ? std::string() : value;
+      line.web.tilesUrl = value == "none" ? std::string() : value;
     }
   }
   return line;
@@ -98,7 +98,9 @@ std::string UsageText(const std::string& program) {
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
          "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
-         "  --web ADDR:PORT   serve the live map page there (default 127.0.0.1:8073;\n"
+         "  --web ADDR:PORT   serve the live map page there (default " +
+         WebSettings::kDefaultHost + ":" + std::to_string(WebSettings::kDefaultPort) +
+         ";\n"
          "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"
          "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
