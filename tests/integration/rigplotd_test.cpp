@@ -1,12 +1,18 @@
 // rigplotd as an operator runs it: in a directory holding RIGPLOT.ini, with
 // a pseudo-terminal standing in for the radio.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -17,6 +23,7 @@
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
 #include "tests/support/pty.h"
+#include "tests/support/stalled_log.h"
 #include "tests/support/wait.h"
 
 namespace rigplot {
@@ -51,6 +58,33 @@ class Daemon : public test::ChildProcess {
     return argv;
   }
 };
+
+// The whole answer to a GET on loopback, or what came before the patience ran out.
+std::string Get(int port, const std::string& path) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  const std::string request =
+      "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(sock, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    const auto deadline = std::chrono::steady_clock::now() + test::kPatience;
+    pollfd ready{sock, POLLIN, 0};
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline && ::poll(&ready, 1, 100) >= 0) {
+      if (!(ready.revents & (POLLIN | POLLHUP))) continue;
+      const ssize_t got = ::recv(sock, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      answer.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(sock);
+  return answer;
+}
 
 // "pts/N 9600" names the pseudo-terminal the way an operator names ttyUSB0.
 std::string SettingsFor(const Pty& pty, const char* rate = "9600") {
@@ -125,6 +159,68 @@ TEST(Rigplotd, SigintAndSighupStopItToo) {
     daemon.Signal(sig);
     EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
   }
+}
+
+// The report log on a stalled disk holds the worker in its write: the page's
+// status still answers, and SIGTERM ends the service within the worker's
+// stop limit instead of hanging until the service manager kills it.
+TEST(Rigplotd, AStuckWorkerLeavesTheStatusAnsweringAndTheStopBounded) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TempDir dir;
+  test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
+  const std::string logDir = dir / "log";
+  std::filesystem::create_directory(logDir);
+  test::StalledLog log(logDir);
+  ASSERT_TRUE(log.ok());
+  Daemon daemon(dir, {"--web", "127.0.0.1:0", "--log", logDir});
+  ASSERT_TRUE(daemon.WaitForOutput("page http://127.0.0.1:"));
+  const std::string output = daemon.Output();
+  const int port = std::stoi(output.substr(output.find("page http://127.0.0.1:") + 22));
+  ASSERT_TRUE(pty.Send(StationReport("JA1AAA", 1)));
+  // Stored but not yet counted as done: the worker is in the log's write.
+  std::string status;
+  EXPECT_TRUE(WaitFor(
+      "the status showing the stuck report",
+      [&] {
+        status = Get(port, "/status.json");
+        return status.find("\"stations\":1") != std::string::npos;
+      },
+      [&] { return status; }));
+  EXPECT_NE(status.find("\"reports_stored\":0"), std::string::npos) << status;
+
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("the receive thread did not end"), std::string::npos)
+      << daemon.Output();
+}
+
+// `rigplotd 2>&1 | logger`, and the logger ends: the lines go nowhere, the
+// service goes on and stops as it should.
+TEST(Rigplotd, OutlivesTheReaderOfItsOutput) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TempDir dir;
+  test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
+  const std::string pipe = dir / "output";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  test::ChildProcess daemon({RIGPLOT_BIN_DIR "/rigplotd", "--web", "off"}, dir.path(), pipe);
+  std::string said;
+  ASSERT_TRUE(WaitFor(
+      "the first line",
+      [&] {
+        char buffer[256];
+        const ssize_t got = ::read(reader, buffer, sizeof buffer);
+        if (got > 0) said.append(buffer, static_cast<std::size_t>(got));
+        return said.find('\n') != std::string::npos;
+      },
+      [&] { return said; }));
+  ::close(reader);
+  daemon.Signal(SIGUSR1);
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(), 0) << said;
 }
 
 TEST(Rigplotd, StartUpFailuresExitWithStatusOneAndSayWhy) {
