@@ -148,10 +148,17 @@ bool RadioLink::Stop(std::chrono::milliseconds limit) {
 }
 
 void RadioLink::ClearTable() {
-  StationTable& table = m_parts->table;
-  std::lock_guard<std::mutex> lock(table.mutex());
-  table.Clear();
-  m_parts->outputs.TableCleared(table);
+  Parts& parts = *m_parts;
+  std::unique_lock<std::mutex> lock(parts.table.mutex(), std::try_to_lock);
+  // The worker holds the table: it clears it itself once it lets go, so that
+  // a worker stuck in an output cannot hold the caller (and its stop) too.
+  if (!lock.owns_lock() && parts.worker) {
+    parts.worker->RequestClear();
+    return;
+  }
+  if (!lock.owns_lock()) lock.lock();
+  parts.table.Clear();
+  parts.outputs.TableCleared(parts.table);
 }
 
 std::string RadioLink::mapScriptPath() const {

@@ -130,7 +130,9 @@ class RadioLink {
 
   static constexpr std::chrono::seconds kStopLimit{10};
 
-  // Empties the station table and tells the outputs; the files wait for the next report.
+  // Empties the station table and tells the outputs; the files wait for the
+  // next report. Never waits for the worker: while it holds the table, the
+  // worker clears it as soon as it lets go.
   void ClearTable();
 
   const PortConfig& config() const { return m_config; }

@@ -87,6 +87,10 @@ void ReceiveWorker::ReceiveThreadProc() {
   // The stop test runs before every cycle and never inside the byte loop: a
   // block once read is parsed to its end with every store and rewrite.
   while (!m_stopRequested.load()) {
+    if (m_clearPending.load()) {
+      std::lock_guard<std::mutex> lock(m_table.mutex());
+      ClearIfRequested();
+    }
     Rest();
     const SerialPort::WaitResult waited = m_port.Wait();
     Busy();
@@ -115,6 +119,7 @@ void ReceiveWorker::ReceiveThreadProc() {
       std::lock_guard<std::mutex> lock(m_table.mutex());
       const int slot = m_table.StoreReport(m_parser.report());
       m_outputs.Publish(m_table, slot);
+      ClearIfRequested();
       // Release: whoever sees the new count also sees the table as this
       // report left it.
       m_reportsStored.fetch_add(1, std::memory_order_release);
@@ -124,6 +129,12 @@ void ReceiveWorker::ReceiveThreadProc() {
   std::lock_guard<std::mutex> lock(m_endLock);
   m_ended = true;
   m_endWake.notify_all();
+}
+
+void ReceiveWorker::ClearIfRequested() {
+  if (!m_clearPending.exchange(false)) return;
+  m_table.Clear();
+  m_outputs.TableCleared(m_table);
 }
 
 void ReceiveWorker::PauseAndReopen(const std::string& reason) {

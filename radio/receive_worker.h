@@ -48,6 +48,11 @@ class ReceiveWorker {
   // (or never started). Safe to call more than once.
   bool Stop(std::chrono::milliseconds limit = kStopLimit);
 
+  // Empties the table on the worker's thread: after the store it is in, or
+  // before its next wait at the latest. For a clear that must not wait for
+  // the table's lock while the worker holds it.
+  void RequestClear() { m_clearPending.store(true); }
+
   // Lets a thread that did not stop run on alone; its owner must keep this
   // worker and what it works on for the rest of the process.
   void Abandon();
@@ -78,6 +83,7 @@ class ReceiveWorker {
  private:
   void ReceiveThreadProc();
   void PauseAndReopen(const std::string& reason);
+  void ClearIfRequested();  // caller holds the table's lock
   void Rest() { m_busySince.store(0, std::memory_order_relaxed); }
   void Busy();
 
@@ -94,6 +100,7 @@ class ReceiveWorker {
   std::atomic<std::uint64_t> m_blocksRead{0};
   std::atomic<std::uint64_t> m_reopens{0};
   std::atomic<bool> m_adapterPresent{true};
+  std::atomic<bool> m_clearPending{false};
   std::atomic<std::chrono::steady_clock::rep> m_busySince{0};  // 0: resting
   std::mutex m_portLock;  // guards reopening the port against Stop's wake; the pause waits on it
   std::condition_variable m_pauseWake;

@@ -162,8 +162,8 @@ TEST(Rigplotd, SigintAndSighupStopItToo) {
 }
 
 // The report log on a stalled disk holds the worker in its write: the page's
-// status still answers, and SIGTERM ends the service within the worker's
-// stop limit instead of hanging until the service manager kills it.
+// status and a clear still answer, and SIGTERM ends the service within the
+// worker's stop limit instead of hanging until the service manager kills it.
 TEST(Rigplotd, AStuckWorkerLeavesTheStatusAnsweringAndTheStopBounded) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
@@ -189,6 +189,8 @@ TEST(Rigplotd, AStuckWorkerLeavesTheStatusAnsweringAndTheStopBounded) {
       [&] { return status; }));
   EXPECT_NE(status.find("\"reports_stored\":0"), std::string::npos) << status;
 
+  daemon.Signal(SIGUSR1);
+  EXPECT_TRUE(daemon.WaitForOutput("station table cleared"));
   daemon.Signal(SIGTERM);
   EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
   EXPECT_NE(daemon.Output().find("the receive thread did not end"), std::string::npos)

@@ -289,8 +289,9 @@ TEST_F(ReceiveWorkerTest, AFailingOutputIsSaidOnceAndCatchesUpWhenItWorksAgain) 
 
 // A worker stuck in an output (the report log on a stalled disk) or outside
 // the table's lock (its "adapter gone" line to a full stderr pipe): the
-// watchdog's check calls it stuck, the status still answers at once, a stop
-// gives up within its limit, and everything ends once the worker moves again.
+// watchdog's check calls it stuck, the status and a clear still answer at
+// once, a stop gives up within its limit, and everything ends (the clear
+// done) once the worker moves again.
 TEST_F(ReceiveWorkerTest, AStuckWorkerIsSeenAndHoldsNeitherStatusNorStop) {
   for (const bool inOutput : {true, false}) {
     SCOPED_TRACE(inOutput ? "stuck in the report log" : "stuck saying the adapter is gone");
@@ -317,12 +318,16 @@ TEST_F(ReceiveWorkerTest, AStuckWorkerIsSeenAndHoldsNeitherStatusNorStop) {
     auto status = std::async(std::launch::async, [&] { return m_link->status(); });
     EXPECT_EQ(status.wait_for(test::kPatience), std::future_status::ready)
         << "the status waits on the worker";
+    auto clear = std::async(std::launch::async, [&] { m_link->ClearTable(); });
+    EXPECT_EQ(clear.wait_for(test::kPatience), std::future_status::ready)
+        << "the clear waits on the worker";
     EXPECT_FALSE(m_link->Stop(std::chrono::milliseconds(50)));
     log.Release();
     HoldSink(false);
     EXPECT_EQ(status.get().stations, inOutput ? 1 : 0);
     EXPECT_TRUE(m_link->Stop(test::kPatience));
     EXPECT_FALSE(m_link->workerStuck());
+    EXPECT_EQ(m_link->status().stations, 0);
   }
 }
 
