@@ -1,5 +1,5 @@
-// CPU time of a running thread, for tests and benchmarks that check the
-// worker rests (or measure what it costs). Linux only.
+// CPU time of a running thread, for checks that the worker rests and for
+// what the benchmarks say it costs. Linux only.
 #pragma once
 
 #include <pthread.h>

@@ -16,11 +16,9 @@
 #include <vector>
 
 #include "radio/radio_link.h"
-#include "stations/report_log.h"
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
 #include "tests/support/pty.h"
-#include "tests/support/stalled_log.h"
 #include "tests/support/thread_cpu.h"
 #include "tests/support/wait.h"
 
@@ -55,16 +53,17 @@ class ReceiveWorkerTest : public ::testing::Test {
   }
   void OpenOn(const std::string& path) {
     m_link = std::make_unique<RadioLink>([this](const std::string& line) {
-      std::unique_lock<std::mutex> lock(m_linesLock);
-      m_lines.push_back(line);
-      // A held sink stands for a full stderr pipe.
-      m_sinkOpen.wait(lock, [this] { return !m_sinkHeld; });
+      {
+        std::lock_guard<std::mutex> lock(m_linesLock);
+        m_lines.push_back(line);
+      }
+      PassGate();  // a held gate stands for a full stderr pipe
     });
     const LinkResult opened = m_link->Open(PortConfig{path, 9600});
     ASSERT_TRUE(opened) << opened.osError;
   }
   void TearDown() override {
-    HoldSink(false);
+    HoldGate(false);
     m_link.reset();
     // The program never writes to the radio: at most flow-control bytes.
     for (char c : m_pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
@@ -91,13 +90,27 @@ class ReceiveWorkerTest : public ::testing::Test {
     return std::to_string(m_link->blocksRead()) + " blocks read, " +
            std::to_string(m_pty.SlaveQueued()) + " bytes queued";
   }
-  void HoldSink(bool held) {
+  void HoldGate(bool held) {
     {
       std::lock_guard<std::mutex> lock(m_linesLock);
-      m_sinkHeld = held;
+      m_gateHeld = held;
     }
-    m_sinkOpen.notify_all();
+    m_gateOpen.notify_all();
   }
+  void PassGate() {
+    std::unique_lock<std::mutex> lock(m_linesLock);
+    m_gateOpen.wait(lock, [this] { return !m_gateHeld; });
+  }
+  // An output that waits at the gate, as a log on a stalled disk does.
+  struct GatedOutput : StationOutput {
+    explicit GatedOutput(ReceiveWorkerTest& test) : test(test) {}
+    std::string name() const override { return "gated"; }
+    bool Publish(const StationTable&, int, std::string&) override {
+      test.PassGate();
+      return true;
+    }
+    ReceiveWorkerTest& test;
+  };
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(m_linesLock);
     return m_lines;
@@ -120,8 +133,8 @@ class ReceiveWorkerTest : public ::testing::Test {
   TempDir m_dir;
   std::mutex m_linesLock;
   std::vector<std::string> m_lines;
-  std::condition_variable m_sinkOpen;
-  bool m_sinkHeld = false;
+  std::condition_variable m_gateOpen;
+  bool m_gateHeld = false;
   std::unique_ptr<RadioLink> m_link;
 };
 
@@ -287,23 +300,18 @@ TEST_F(ReceiveWorkerTest, AFailingOutputIsSaidOnceAndCatchesUpWhenItWorksAgain) 
   EXPECT_TRUE(m_link->status().outputs.at(0).working);
 }
 
-// A worker stuck in an output (the report log on a stalled disk) or outside
-// the table's lock (its "adapter gone" line to a full stderr pipe): the
-// watchdog's check calls it stuck, the status and a clear still answer at
-// once, a stop gives up within its limit, and everything ends (the clear
-// done) once the worker moves again.
+// A worker stuck in an output or outside the table's lock (its "adapter gone"
+// line to a full stderr pipe): the watchdog's check calls it stuck, the status
+// and a clear still answer at once, a stop gives up within its limit, and all
+// ends (the clear done) once the worker moves again.
 TEST_F(ReceiveWorkerTest, AStuckWorkerIsSeenAndHoldsNeitherStatusNorStop) {
   for (const bool inOutput : {true, false}) {
-    SCOPED_TRACE(inOutput ? "stuck in the report log" : "stuck saying the adapter is gone");
+    SCOPED_TRACE(inOutput ? "stuck in an output" : "stuck saying the adapter is gone");
     Pty radio;
     ASSERT_TRUE(radio.ok());
     OpenOn(radio.path());
-    const std::string logDir = m_dir / (inOutput ? "log" : "quiet-log");
-    std::filesystem::create_directory(logDir);
-    test::StalledLog log(logDir);
-    ASSERT_TRUE(log.ok());
-    m_link->AddOutput(std::make_unique<ReportLog>(logDir));
-    HoldSink(!inOutput);
+    m_link->AddOutput(std::make_unique<GatedOutput>(*this));
+    HoldGate(true);
     Start();
     EXPECT_FALSE(m_link->workerStuck()) << "a worker at rest is not stuck";
     if (inOutput) {
@@ -322,8 +330,7 @@ TEST_F(ReceiveWorkerTest, AStuckWorkerIsSeenAndHoldsNeitherStatusNorStop) {
     EXPECT_EQ(clear.wait_for(test::kPatience), std::future_status::ready)
         << "the clear waits on the worker";
     EXPECT_FALSE(m_link->Stop(std::chrono::milliseconds(50)));
-    log.Release();
-    HoldSink(false);
+    HoldGate(false);
     EXPECT_EQ(status.get().stations, inOutput ? 1 : 0);
     EXPECT_TRUE(m_link->Stop(test::kPatience));
     EXPECT_FALSE(m_link->workerStuck());
