@@ -25,7 +25,7 @@ ReceiveWorker::ReceiveWorker(SerialPort& port, const PortConfig& config, ReportP
       m_sink(std::move(sink)) {}
 
 ReceiveWorker::~ReceiveWorker() {
-  if (Stop(kStopLimit) || !m_thread.joinable()) return;
+  if (Stop(kStopLimit)) return;
   std::fputs("receive thread did not end\n", stderr);
   std::fflush(stderr);
   std::abort();
