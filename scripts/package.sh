@@ -50,7 +50,7 @@ deb_build() {
 $(dpkg-architecture -a"$arch" -f -c dpkg-buildflags --get CPPFLAGS 2>/dev/null)" \
   LDFLAGS="$(dpkg-architecture -a"$arch" -f -c dpkg-buildflags --get LDFLAGS 2>/dev/null)" \
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DRIGPLOT_BENCH=OFF "$@"
+    -DCMAKE_INSTALL_SYSCONFDIR=/etc -DCMAKE_INSTALL_LOCALSTATEDIR=/var -DRIGPLOT_BENCH=OFF "$@"
   cmake --build "$dir" -j"$(nproc)"
   (cd "$dir" && cpack -G DEB)
 }
