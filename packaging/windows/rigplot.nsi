@@ -1,11 +1,13 @@
 Target amd64-unicode
+; SPDX-License-Identifier: MIT
 ; The RIGPLOT installer for 64-bit Windows: rigplot.exe and rigplotd.exe in
 ; Program Files, a Start-menu shortcut for rigplot, and an uninstaller listed
 ; in Add/Remove Programs. /S installs and uninstalls silently.
 ;
 ; A running rigplot.exe or rigplotd.exe cannot be replaced or removed: both
 ; directions ask to close it first, and silently they change nothing and exit
-; with status 2. `uninstall.exe /S _?=<folder>` returns once the files are gone.
+; with status 2. `uninstall.exe /S _?=<folder>` returns once the files are gone;
+; status 3010 when its own file could only be removed at the next restart.
 ;
 ; Built by the Windows build (cmake/installer.cmake):
 ;   makensis -DVERSION=X.Y.Z -DRIGPLOT_EXE=... -DRIGPLOTD_EXE=... -DREADME=...
@@ -131,14 +133,27 @@ Section "Uninstall"
   Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
   Delete "$INSTDIR\uninstall.exe"
   ${If} ${FileExists} "$INSTDIR\uninstall.exe"
-    ; Run in place (_?=), so that its caller waits: a running program may be
-    ; moved but not deleted, so it goes to TEMP until the next restart.
+    ; Run in place (_?=), so that its caller waits. Windows lets a running
+    ; program be moved though not deleted: it goes to TEMP until the next
+    ; restart. Where it cannot move (Wine), it goes at the restart, and the
+    ; exit status says one is needed.
     GetTempFileName $0
     Delete $0
+    ClearErrors
     Rename "$INSTDIR\uninstall.exe" $0
-    Delete /REBOOTOK $0
+    ${If} ${Errors}
+      Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+      StrCpy $R7 restart
+    ${Else}
+      Delete /REBOOTOK $0
+    ${EndIf}
   ${EndIf}
   ; Only if empty: files a user put there stay.
-  RMDir "$INSTDIR"
+  ${If} $R7 == restart
+    RMDir /REBOOTOK "$INSTDIR"
+    SetErrorLevel 3010  ; ERROR_SUCCESS_REBOOT_REQUIRED
+  ${Else}
+    RMDir "$INSTDIR"
+  ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
