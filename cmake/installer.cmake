@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows installer, rigplot-<version>-setup-x64.exe in the build
 # directory, made by the default build beside the zip when makensis (Debian:
 # nsis) is there. The script is packaging/windows/rigplot.nsi; the licence and

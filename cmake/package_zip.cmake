@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The release zip for Windows: the two programs, the README, the licence and
 # the third parties' notices, made by the default build as
 # rigplot-<version>-windows-x64.zip in the build directory.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages, made with `cpack -G DEB` in a build configured with
 # CMAKE_INSTALL_PREFIX=/usr, CMAKE_INSTALL_SYSCONFDIR=/etc and
 # CMAKE_INSTALL_LOCALSTATEDIR=/var (scripts/package.sh does all that):

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes every package and the Windows installer, into out/ (RIGPLOT_OUT):
 #   rigplotd_VERSION-1_amd64.deb  rigplot_VERSION-1_amd64.deb   Debian 12, Ubuntu (PC)
 #   rigplotd_VERSION-1_arm64.deb                                 Raspberry Pi OS 64-bit, Debian arm64

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages (amd64, and arm64 with the cross compiler) and
 # tests them: lintian with no error or warning; the core unit tests of the
 # arm64 build under qemu-user; and in a throw-away copy of this machine's root

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the packages, checks what they set up, removes them, installs them
 # again and purges them; the system must then be as it was. Runs as root in
 # the root it is to change (scripts/test-packages.sh gives it a throw-away
