@@ -36,25 +36,30 @@ unshare -m --propagation private bash -euo pipefail -c '
     exit 77
   mkdir "$root/pkgtest"
   cp "$stage"/* "$root/pkgtest/"
-  # The checks run once the system is up, and their status ends the container.
+  # The checks run once the basic system is up, and their status ends the
+  # container. Only that is booted: the services this machine has installed
+  # (a database, say) would change files beside the package'"'"'s.
+  cat >"$root/etc/systemd/system/rigplot-boot-checks.target" <<UNIT
+[Unit]
+Requires=basic.target rigplot-boot-checks.service
+After=basic.target
+AllowIsolate=yes
+UNIT
   cat >"$root/etc/systemd/system/rigplot-boot-checks.service" <<UNIT
 [Unit]
-After=multi-user.target
+After=basic.target
 [Service]
 Type=exec
 Environment=PYTHONDONTWRITEBYTECODE=1
 ExecStart=/bin/sh -c "python3 /pkgtest/boot_checks.py /pkgtest/$deb > /pkgtest/checks.log 2>&1; systemctl exit \$\$?"
 UNIT
-  ln -s ../rigplot-boot-checks.service "$root/etc/systemd/system/multi-user.target.wants/"
   # A container image'"'"'s ban on starting services (Docker'"'"'s policy-rc.d) would
   # keep the package'"'"'s maintainer scripts from starting the unit.
   rm -f "$root/usr/sbin/policy-rc.d"
-  # Another rigplotd on this machine (a developer'"'"'s) stays out of the container.
-  rm -f "$root/etc/systemd/system/multi-user.target.wants/rigplotd.service"
   set +e
   timeout --kill-after=30 900 systemd-nspawn --quiet --directory="$root" --boot \
     --register=no --keep-unit --link-journal=no --private-network --console=pipe \
-    </dev/null >"$log" 2>&1
+    systemd.unit=rigplot-boot-checks.target </dev/null >"$log" 2>&1
   status=$?
   cp "$root/pkgtest/checks.log" "$log.checks" 2>/dev/null
   exit $status
