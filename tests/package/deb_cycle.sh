@@ -81,7 +81,7 @@ if [[ " ${packages[*]} " == *" rigplot "* ]]; then
     [[ -e $file ]] || fail "$file missing"
   done
   man -w rigplot >/dev/null || fail "no man page rigplot(1)"
-  MANWIDTH=200 man -P cat rigplot 2>/dev/null | grep -q "EXIT STATUS" || fail "rigplot(1) has no EXIT STATUS"
+  grep -q "EXIT STATUS" <<<"$(MANWIDTH=200 man -P cat rigplot 2>/dev/null)" || fail "rigplot(1) has no EXIT STATUS"
 fi
 echo "== the installed rigplotd in a session"
 python3 "$here/rigplotd_session.py" --emulator "$emulator" /usr/bin/rigplotd
