@@ -36,8 +36,11 @@ echo "Built in $((SECONDS - started)) s"
 # temporary directory, X displays and Wine server, so that a copy of the
 # test command may run beside it.
 work=$(mktemp -d -t rigplot-wine.XXXXXX)
-# No menu builder: it would write icons and menu entries into the real $HOME.
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No menu builder: it would write icons and menu entries into $HOME, which is
+# a scratch one too (Wine's profile links, openbox's log).
+mkdir "$work/home"
+export HOME="$work/home" WINEPREFIX="$work/prefix" WINEDEBUG=-all \
+  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 cleanup() {
   wineserver -k 2>/dev/null || true
