@@ -25,8 +25,8 @@ mkdir "$work/stage" "$work/scratch"
 cp "$here/boot_checks.py" "$here/../support/nmea.py" "$here/../support/pty_radio.py" \
   "$here/../support/wait.py" "$deb" "$work/stage/"
 
-# shellcheck disable=SC2016
 status=0
+# shellcheck disable=SC2016
 unshare -m --propagation private bash -euo pipefail -c '
   scratch=$1 stage=$2 deb=$3 log=$4
   mount -t tmpfs tmpfs "$scratch"
@@ -38,7 +38,7 @@ unshare -m --propagation private bash -euo pipefail -c '
   cp "$stage"/* "$root/pkgtest/"
   # The checks run once the basic system is up, and their status ends the
   # container. Only that is booted: the services this machine has installed
-  # (a database, say) would change files beside the package'"'"'s.
+  # (a database, say) would change files beside those of the package.
   cat >"$root/etc/systemd/system/rigplot-boot-checks.target" <<UNIT
 [Unit]
 Requires=basic.target rigplot-boot-checks.service
@@ -53,8 +53,8 @@ Type=exec
 Environment=PYTHONDONTWRITEBYTECODE=1
 ExecStart=/bin/sh -c "python3 /pkgtest/boot_checks.py /pkgtest/$deb > /pkgtest/checks.log 2>&1; systemctl exit \$\$?"
 UNIT
-  # A container image'"'"'s ban on starting services (Docker'"'"'s policy-rc.d) would
-  # keep the package'"'"'s maintainer scripts from starting the unit.
+  # The ban on starting services that container images carry (policy-rc.d)
+  # would keep the maintainer scripts of the package from starting the unit.
   rm -f "$root/usr/sbin/policy-rc.d"
   set +e
   timeout --kill-after=30 900 systemd-nspawn --quiet --directory="$root" --boot \
