@@ -1,5 +1,7 @@
+# SPDX-License-Identifier: MIT
 # Debian packages, made with `cpack -G DEB` in a build configured with
-# CMAKE_INSTALL_PREFIX=/usr (scripts/package.sh does both):
+# CMAKE_INSTALL_PREFIX=/usr, CMAKE_INSTALL_SYSCONFDIR=/etc and
+# CMAKE_INSTALL_LOCALSTATEDIR=/var (scripts/package.sh does all that):
 #   rigplotd  the service, its unit, account, settings file and state folder,
 #             rigplot-sim, and their manual pages
 #   rigplot   the desktop program, its menu entry and icons
@@ -17,19 +19,27 @@ set(RIGPLOT_DEB_BUILD ${PROJECT_BINARY_DIR}/debian)
 # (both conffiles), and the state folder the unit writes to (systemd makes it
 # too, so only the package carries it). EXCLUDE_FROM_ALL: in the packages,
 # which install component by component, but not by a plain `cmake --install`.
+# Relative to the install prefix (/usr/local/etc by default) unless configured
+# absolute, as scripts/package.sh does for /etc.
 install(FILES ${RIGPLOT_DEB_DIR}/RIGPLOT.ini
-  DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/rigplot COMPONENT service)
+  DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/rigplot COMPONENT service)
 install(FILES ${RIGPLOT_DEB_DIR}/rigplotd.default
-  DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default RENAME rigplotd COMPONENT service)
+  DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/default RENAME rigplotd COMPONENT service)
 install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/rigplot COMPONENT service
   EXCLUDE_FROM_ALL)
 
 # Each package carries the changelog (gzip -n: the same bytes every build)
-# and the copyright file in usr/share/doc/PACKAGE.
-configure_file(${RIGPLOT_DEB_DIR}/changelog.in ${RIGPLOT_DEB_BUILD}/changelog.Debian @ONLY)
+# and the copyright file in usr/share/doc/PACKAGE. The changelog has one entry
+# per version with its own date: a new version needs its entry first.
+file(STRINGS ${RIGPLOT_DEB_DIR}/changelog changelog_top LIMIT_COUNT 1)
+if(NOT changelog_top MATCHES "^rigplot \\(${RIGPLOT_DEB_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/debian/changelog has no entry on top for ${RIGPLOT_DEB_VERSION}: "
+    "${changelog_top}")
+endif()
+configure_file(${RIGPLOT_DEB_DIR}/changelog ${RIGPLOT_DEB_BUILD}/changelog.Debian COPYONLY)
 add_custom_command(OUTPUT ${RIGPLOT_DEB_BUILD}/changelog.Debian.gz
   COMMAND gzip -9nkf ${RIGPLOT_DEB_BUILD}/changelog.Debian
-  DEPENDS ${RIGPLOT_DEB_DIR}/changelog.in
+  DEPENDS ${RIGPLOT_DEB_DIR}/changelog
   COMMENT "Compressing the Debian changelog")
 add_custom_target(deb-changelog ALL DEPENDS ${RIGPLOT_DEB_BUILD}/changelog.Debian.gz)
 set(RIGPLOT_DEB_PACKAGES service:rigplotd)

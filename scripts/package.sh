@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes every package and the Windows installer, into out/ (RIGPLOT_OUT):
 #   rigplotd_VERSION-1_amd64.deb  rigplot_VERSION-1_amd64.deb   Debian 12, Ubuntu (PC)
 #   rigplotd_VERSION-1_arm64.deb                                 Raspberry Pi OS 64-bit, Debian arm64
@@ -50,7 +51,7 @@ deb_build() {
 $(dpkg-architecture -a"$arch" -f -c dpkg-buildflags --get CPPFLAGS 2>/dev/null)" \
   LDFLAGS="$(dpkg-architecture -a"$arch" -f -c dpkg-buildflags --get LDFLAGS 2>/dev/null)" \
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DRIGPLOT_BENCH=OFF "$@"
+    -DCMAKE_INSTALL_SYSCONFDIR=/etc -DCMAKE_INSTALL_LOCALSTATEDIR=/var -DRIGPLOT_BENCH=OFF "$@"
   cmake --build "$dir" -j"$(nproc)"
   (cd "$dir" && cpack -G DEB)
 }

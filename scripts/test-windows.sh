@@ -36,7 +36,11 @@ echo "Built in $((SECONDS - started)) s"
 # temporary directory, X displays and Wine server, so that a copy of the
 # test command may run beside it.
 work=$(mktemp -d -t rigplot-wine.XXXXXX)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No menu builder: it would write icons and menu entries into $HOME, which is
+# a scratch one too (Wine's profile links, openbox's log).
+mkdir "$work/home"
+export HOME="$work/home" WINEPREFIX="$work/prefix" WINEDEBUG=-all \
+  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 cleanup() {
   wineserver -k 2>/dev/null || true
@@ -62,11 +66,12 @@ zips = glob.glob(sys.argv[1] + "/rigplot-*-windows-x64.zip")
 assert len(zips) == 1, zips
 names = sorted(n for n in zipfile.ZipFile(zips[0]).namelist() if not n.endswith("/"))
 stem = zips[0].rsplit("/", 1)[1][:-len(".zip")]
-expected = sorted(f"{stem}/{name}" for name in ("README.md", "rigplot.exe", "rigplotd.exe"))
+expected = sorted(f"{stem}/{name}" for name in ("README.md", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt",
+                                                 "rigplot.exe", "rigplotd.exe"))
 assert names == expected, names
 print(zips[0], names)
 PY
-echo "== Installer: silent install, rigplot.exe from the Start menu, silent uninstall"
+echo "== Installer: silent install, rigplot.exe from the Start menu, upgrade and uninstall"
 version=$(sed -n 's/^project(rigplot VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 RIGPLOT_SETUP="$PWD/$build/rigplot-$version-setup-x64.exe" RIGPLOT_VERSION=$version \
   timeout 600 python3 tests/wine/installer_test.py </dev/null

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the packages, checks what they set up, removes them, installs them
 # again and purges them; the system must then be as it was. Runs as root in
 # the root it is to change (scripts/test-packages.sh gives it a throw-away
@@ -36,6 +37,15 @@ unit=/usr/lib/systemd/system/rigplotd.service
 wants=/etc/systemd/system/multi-user.target.wants/rigplotd.service
 
 before=$(snapshot)
+echo "== a login user named rigplot is refused, and kept"
+useradd --uid 1999 --shell /bin/bash rigplot
+if refused=$(dpkg -i "${debs[0]}" 2>&1); then fail "installed over a login user rigplot"; fi
+grep -q "already exists and is no system account" <<<"$refused" || fail "postinst did not say why: $refused"
+dpkg -P "${packages[0]}" >/dev/null
+[[ $(getent passwd rigplot | cut -d: -f3) == 1999 ]] || fail "the login user rigplot was changed"
+id -nG rigplot | grep -qw dialout && fail "the login user rigplot was put in dialout"
+userdel rigplot
+
 echo "== dpkg -i ${packages[*]}"
 dpkg -i "${debs[@]}"
 
@@ -55,12 +65,13 @@ for conffile in /etc/rigplot/RIGPLOT.ini /etc/default/rigplotd; do
   grep -q "^ $conffile " <<<"$conffiles" || fail "$conffile is no conffile: $conffiles"
 done
 [[ -L $wants ]] || fail "the unit is not enabled"
+grep -q '^#' /etc/rigplot/RIGPLOT.ini || fail "the settings file names a port: $(cat /etc/rigplot/RIGPLOT.ini)"
 # systemd-analyze exits 0 on unknown keys and types: any word on stderr fails.
 verify_err=$(systemd-analyze verify "$unit" 2>&1 >/dev/null) || fail "systemd-analyze verify: $verify_err"
 [[ -z $verify_err ]] || fail "systemd-analyze verify said: $verify_err"
 page=$(MANWIDTH=200 man -P cat rigplotd 2>/dev/null)
 for item in --geojson --kml --log --web --tiles --help --version RIGPLOT.ini SIGUSR1 \
-  "adapter gone from" "stopped after" /var/lib/rigplot/0.mps; do
+  "adapter gone from" "stopped after" /var/lib/rigplot/0.mps "$unit" SYSTEMD_WANTS; do
   grep -qF -- "$item" <<<"$page" || fail "man rigplotd does not mention $item"
 done
 man -w rigplot-sim >/dev/null || fail "no man page rigplot-sim(1)"
@@ -70,6 +81,7 @@ if [[ " ${packages[*]} " == *" rigplot "* ]]; then
     [[ -e $file ]] || fail "$file missing"
   done
   man -w rigplot >/dev/null || fail "no man page rigplot(1)"
+  grep -q "EXIT STATUS" <<<"$(MANWIDTH=200 man -P cat rigplot 2>/dev/null)" || fail "rigplot(1) has no EXIT STATUS"
 fi
 echo "== the installed rigplotd in a session"
 python3 "$here/rigplotd_session.py" --emulator "$emulator" /usr/bin/rigplotd

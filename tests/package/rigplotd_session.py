@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """One rigplotd session as systemd runs it, on a pseudo-terminal playing the
 radio: the start line and READY=1, watchdog pings, a report in the map script,
 a clear on SIGUSR1, and on SIGTERM STOPPING=1, the stop line and status 0.

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The Windows installer under Wine: a silent install into Program Files with
-the Start-menu shortcut and the Add/Remove Programs entry, the version in the
-programs' VERSIONINFO, rigplot.exe started from the shortcut in the user's own
-folder hearing a report on COM1, and a silent uninstall that leaves nothing.
+the Start-menu shortcut, the Add/Remove Programs entry and the notices, the
+version in the programs' VERSIONINFO, rigplot.exe started from the shortcut in
+the user's own folder hearing a report on COM1; while it runs, a silent
+upgrade and a silent uninstall that fail and change nothing; then an upgrade
+that replaces the programs and a silent uninstall that has removed everything
+by the time it returns.
 
 Environment: as the other Wine tests (wine_session.py), plus RIGPLOT_SETUP
 (the installer) and RIGPLOT_VERSION (the project's version).
@@ -24,7 +28,11 @@ INSTALL_DIR = os.path.join(DRIVE_C, "Program Files", "RIGPLOT")
 SHORTCUT = os.path.join(DRIVE_C, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
                         "RIGPLOT.lnk")
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\RIGPLOT"
-FILES = ("rigplot.exe", "rigplotd.exe", "README.md", "uninstall.exe")
+FILES = ("rigplot.exe", "rigplotd.exe", "README.md", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt",
+         "uninstall.exe")
+QUIET_UNINSTALL_STRING = r'"C:\Program Files\RIGPLOT\uninstall.exe" /S _?=C:\Program Files\RIGPLOT'
+IN_USE = 2  # the installer's and uninstaller's status when a program runs
+RESTART_NEEDED = 3010 & 0xFF  # wine hands on the low byte of a Windows exit code
 MAIN_WINDOW = "無題 - RIGPLOT"
 
 
@@ -35,6 +43,33 @@ def wine_run(*args, timeout=300):
                             capture_output=True, timeout=timeout)
     subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=timeout)
     return result
+
+
+def wine_exit(*args, timeout=300):
+    """Runs a Windows program and returns as soon as it ends, whatever it
+    left running."""
+    return subprocess.run(["wine", *args], env=wine_env(), stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=timeout)
+
+
+def quiet_uninstall():
+    """Runs the Add/Remove Programs entry's QuietUninstallString word for word,
+    from a batch file: Wine would quote a "_?=" argument holding a space."""
+    batch = os.path.join(wine_session.WORK, "uninstall.bat")
+    with open(batch, "w") as f:
+        f.write(uninstall_entry()["QuietUninstallString"] + "\r\n")
+    return wine_exit("cmd", "/c", "Z:" + batch.replace("/", "\\"))
+
+
+def installed_state():
+    """Every installed file with its bytes, the shortcut and the Add/Remove
+    Programs entry."""
+    files = {}
+    if os.path.isdir(INSTALL_DIR):
+        for name in os.listdir(INSTALL_DIR):
+            with open(os.path.join(INSTALL_DIR, name), "rb") as f:
+                files[name] = f.read()
+    return files, os.path.exists(SHORTCUT), uninstall_entry()
 
 
 def version_info(path):
@@ -85,7 +120,12 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(entry.get("DisplayName"), "RIGPLOT", entry)
         self.assertEqual(entry.get("DisplayVersion"), VERSION, entry)
         self.assertEqual(entry.get("QuietUninstallString"),
-                         r'"C:\Program Files\RIGPLOT\uninstall.exe" /S', entry)
+                         QUIET_UNINSTALL_STRING, entry)
+        with open(os.path.join(INSTALL_DIR, "THIRD-PARTY-NOTICES.txt"), "rb") as f:
+            notices = f.read()
+        for part in (b"Leaflet", b"winpthreads", b"GCC Runtime Library Exception"):
+            self.assertIn(part, notices)
+        self.assertNotIn(b"\n", notices.replace(b"\r\n", b""), "CR LF line ends")
         listed = subprocess.run(["wine", "uninstaller", "--list"], env=wine_env(),
                                 stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
         self.assertIn(b"|||RIGPLOT", listed.stdout, "listed in Add/Remove Programs")
@@ -93,8 +133,21 @@ class InstallerTest(unittest.TestCase):
         self.start_from_the_start_menu()
 
         wine_session.stop_server()  # a server that ends, so that -w can wait for it
-        removed = wine_run(os.path.join(INSTALL_DIR, "uninstall.exe"), "/S")
-        self.assertEqual(removed.returncode, 0, removed.stderr)
+        # An upgrade replaces the programs.
+        with open(os.path.join(INSTALL_DIR, "rigplot.exe"), "wb") as f:
+            f.write(b"an older rigplot.exe")
+        upgraded = wine_run(SETUP, "/S")
+        self.assertEqual(upgraded.returncode, 0, upgraded.stderr)
+        self.assertTrue(filecmp.cmp(os.path.join(BIN, "rigplot.exe"),
+                                    os.path.join(INSTALL_DIR, "rigplot.exe"), shallow=False))
+
+        # The silent uninstall returns when the files are gone, not before.
+        removed = quiet_uninstall()
+        self.assertIn(removed.returncode, (0, RESTART_NEEDED), removed.stderr)
+        if removed.returncode == RESTART_NEEDED:
+            # Wine cannot move a running program: the uninstaller alone waits.
+            self.assertEqual(os.listdir(INSTALL_DIR), ["uninstall.exe"])
+            wine_run("wineboot", "--restart")
         self.assertFalse(os.path.exists(INSTALL_DIR), os.listdir(INSTALL_DIR)
                          if os.path.isdir(INSTALL_DIR) else "")
         self.assertFalse(os.path.exists(SHORTCUT))
@@ -129,6 +182,14 @@ class InstallerTest(unittest.TestCase):
         radio.send(report("JA1ABC"))
         heard = wait_for_map("the report from JA1ABC", lambda data: station_count(data) == 1)
         self.assertIn(b'str="JA1ABC"', heard)
+
+        # While it runs, neither an upgrade nor an uninstall may claim success.
+        before = installed_state()
+        for what, command in (("upgrade", lambda: wine_exit(SETUP, "/S")), ("uninstall", quiet_uninstall)):
+            with self.subTest(what):
+                result = command()
+                self.assertEqual(result.returncode, IN_USE, result.stderr)
+                self.assertEqual(installed_state(), before, "changed nothing")
         x("wmctrl", "-c", MAIN_WINDOW)
         self.assertEqual(run.wait(timeout=60), 0)
 
