@@ -1,10 +1,13 @@
 // The map script on disk, POSIX side: the new file is swapped in beside the
 // old one, failures keep the old file, and the path comes from TEMP or TMPDIR.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -129,6 +132,34 @@ TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
   ASSERT_TRUE(m_writer.Write(m_path, m_table));
   EXPECT_EQ(m_writer.lastError(), "");
   EXPECT_EQ(Lines(ReadWholeFile(m_path)).size(), 103u);
+}
+
+// Writers killed in mid-rewrite leave their new files behind; the next
+// writer's first rewrite removes them, but not a new file another live
+// writer holds (locked while it writes) nor names that are not ours.
+TEST_F(MapScriptWrite, FirstRewriteRemovesWhatKilledWritersLeft) {
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (;;) (void)m_writer.Write(m_path, m_table);
+    }
+    usleep(static_cast<useconds_t>(1000 + round * 250));
+    kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  }
+  ASSERT_TRUE(test::WriteWholeFile(m_dir / "0.mps.a1B2c3", "mapserver script"));
+  for (const char* name : {"0.mps.keep", "0.mps.a1B2c3.txt", "other.mps.Zz9Zz9"}) {
+    ASSERT_TRUE(test::WriteWholeFile(m_dir / name, "not ours"));
+  }
+  ASSERT_TRUE(test::WriteWholeFile(m_dir / "0.mps.LiVe01", "in the making"));
+  const int live = open((m_dir / "0.mps.LiVe01").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+  MapScriptWriter started;
+  EXPECT_TRUE(started.Write(m_path, m_table));
+  close(live);
+  EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{"0.mps", "0.mps.LiVe01", "0.mps.a1B2c3.txt",
+                                                       "0.mps.keep", "other.mps.Zz9Zz9"}));
 }
 
 // The viewer may read at any moment: it must always see one whole file.
