@@ -190,18 +190,19 @@ void AppendXmlText(std::string& out, std::string_view cp932) {
 }
 
 void AppendCsvField(std::string& out, std::string_view cp932) {
+  // Spreadsheets run a field that starts like a formula; an apostrophe in
+  // front keeps it text.
+  const bool formula =
+      !cp932.empty() && std::string_view("=+-@\t\r").find(cp932.front()) != std::string_view::npos;
   bool quote = false;
-  for (char c : cp932) {
-    const auto b = static_cast<unsigned char>(c);
-    quote = quote || b == '"' || b == ',' || b < 0x20 || b == 0x7F;
-  }
+  for (char c : cp932) quote = quote || c == '"' || c == ',';
   if (quote) out += '"';
+  if (formula) out += '\'';
+  // Control bytes become blanks, so that a terminal showing the log runs no
+  // escape sent over the air.
   Walk(
-      out, cp932, [](unsigned char b) { return b < 0x80 && b != '"'; },
-      [](std::string& o, unsigned char b) {
-        if (b == '"') o += '"';
-        o += static_cast<char>(b);
-      });
+      out, cp932, [](unsigned char b) { return Printable(b) && b != '"'; },
+      [](std::string& o, unsigned char b) { o += b == '"' ? "\"\"" : " "; });
   if (quote) out += '"';
 }
 

@@ -30,8 +30,10 @@ void AppendJsonString(std::string& out, std::string_view cp932);
 // other control bytes (which XML 1.0 cannot carry) as spaces.
 void AppendXmlText(std::string& out, std::string_view cp932);
 
-// The text as one RFC 4180 field: quoted (quotes doubled) when it holds a
-// quote, a comma or a control byte.
+// The text as one RFC 4180 field for a log that people open in spreadsheets
+// and terminals: control bytes and DEL as blanks, an apostrophe in front of
+// a leading '=', '+', '-', '@', tab or CR, and quoted (quotes doubled) when
+// it holds a quote or a comma.
 void AppendCsvField(std::string& out, std::string_view cp932);
 
 // Per OS: the system converter's reading of code page 932 characters. Each

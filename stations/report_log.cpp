@@ -72,16 +72,14 @@ bool ReportLog::Publish(const StationTable& table, int slot, std::string& osErro
     m_file.Close();
     if (!MakeDirectories(m_dir, osError)) return false;
     std::uint64_t size = 0;
-    bool endsLine = true;
-    if (!m_file.Open(path, size, endsLine, osError)) return false;
+    if (!m_file.Open(path, size, osError)) return false;
     m_openPath = path;
-    if (!endsLine) m_line += "\r\n";  // a line cut off by a failed write
     if (size == 0) m_line += ReportLogHeader();
   }
   AppendReportLogLine(m_line, station);
   if (m_file.Append(m_line, osError)) return true;
   osError = m_openPath + ": " + osError;
-  // Opened again at the next report, which ends any part of this line.
+  // Opened again at the next report, which cuts away any part of this line.
   m_file.Close();
   return false;
 }

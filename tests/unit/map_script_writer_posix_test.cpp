@@ -1,5 +1,6 @@
 // The map script on disk, POSIX side: the new file is swapped in beside the
 // old one, failures keep the old file, and the path comes from TEMP or TMPDIR.
+// The report log on a full disk.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "stations/map_script_writer.h"
+#include "stations/report_log.h"
 #include "stations/station_table.h"
 #include "tests/support/environment.h"
 #include "tests/support/files.h"
@@ -31,6 +33,7 @@ using test::Lines;
 using test::ReadWholeFile;
 using test::Station;
 using test::Store;
+using test::TempDir;
 
 // Descriptors this process has open.
 int OpenDescriptors() {
@@ -175,6 +178,48 @@ TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
   EXPECT_EQ(reader.firstBad(), "");
   EXPECT_GT(reader.reads(), 0);
   EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
+}
+
+// The report log on a full disk (the same limit): a line cut in the middle
+// goes, and the next report's line follows the last whole one, so no reader
+// takes the lines after a cut quoted field into it.
+TEST(ReportLogOnDisk, LineCutByAFullDiskGoesBeforeTheNext) {
+  TempDir dir;
+  StationTable table;
+  std::scoped_lock lock(table.mutex());
+  ReportLog log(dir.path());
+  auto store = [&](int i) {
+    PendingReport report = Station("JA1ABC", "0", "90", "10");
+    report.receivedTime = 1796741999;
+    report.message = std::string(200, static_cast<char>('a' + i)) + ",\"quoted\"";
+    return table.StoreReport(report);
+  };
+  std::string lines[3];
+  for (int i = 0; i < 3; ++i) AppendReportLogLine(lines[i], table.slot(store(i)));
+  const std::string header(ReportLogHeader());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only the second line meets the limit, halfway.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t saved = limit.rlim_cur;
+    std::string error;
+    int failed = 0;
+    for (int i = 0; i < 3; ++i) {
+      const int slot = store(i);
+      limit.rlim_cur = i == 1 ? header.size() + lines[0].size() + lines[1].size() / 2 : saved;
+      setrlimit(RLIMIT_FSIZE, &limit);
+      if (!log.Publish(table, slot, error)) failed |= 1 << i;
+    }
+    _exit(failed);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2) << "only the second line fails";
+  EXPECT_EQ(ReadWholeFile(log.PathFor(1796741999)), header + lines[0] + lines[2]);
 }
 
 TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {
