@@ -21,6 +21,8 @@
 
 namespace rigplot {
 
+struct StationView;
+
 // Per OS: a file opened for appending only, paths in UTF-8. False results
 // come with the OS's text.
 class AppendFile {
@@ -50,7 +52,7 @@ bool MakeDirectories(const std::string& dir, std::string& error);
 std::string_view ReportLogHeader();
 
 // Appends the CSV line of one station's report, CR LF included.
-void AppendReportLogLine(std::string& out, const StationRecord& station);
+void AppendReportLogLine(std::string& out, const StationView& station);
 
 class ReportLog : public StationOutput {
  public:

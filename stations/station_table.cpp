@@ -1,6 +1,27 @@
 #include "stations/station_table.h"
 
+#include "stations/station_view.h"
+
 namespace rigplot {
+
+struct StationTable::Views {
+  std::array<StationView, kSlots> views;
+  std::array<std::uint64_t, kSlots> readAt{};  // 0: never read
+};
+
+StationTable::StationTable() = default;
+StationTable::~StationTable() = default;
+
+const StationView& StationTable::view(int index) const {
+  // Made at the first use: a table that feeds only the map script never decodes.
+  if (!m_views) m_views = std::make_unique<Views>();
+  const StationRecord& station = m_slots[index];
+  if (m_views->readAt[index] != station.lastHeard) {
+    BuildStationView(m_views->views[index], station);
+    m_views->readAt[index] = station.lastHeard;
+  }
+  return m_views->views[index];
+}
 
 void StationTable::copyInto(StationRecord& slot, const PendingReport& report) {
   // Assignment reuses each slot's string capacity: no allocation once warm.

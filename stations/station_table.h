@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "report/report_parser.h"
@@ -21,9 +22,14 @@ struct StationRecord : PendingReport {
   std::uint64_t lastHeard = 0;  // store sequence number of the latest report
 };
 
+struct StationView;
+
 class StationTable {
  public:
   static constexpr int kSlots = 100;
+
+  StationTable();
+  ~StationTable();
 
   // Updates the slot with the report's callsign, or takes a new one, and
   // returns that slot's index. Caller holds mutex().
@@ -36,12 +42,19 @@ class StationTable {
   int count() const { return m_stationCount; }
   const StationRecord& slot(int index) const { return m_slots[index]; }
 
+  // The slot's report decoded for the open formats (station_view.h), read
+  // at the first call after each store and kept. Caller holds mutex().
+  const StationView& view(int index) const;
+
   std::mutex& mutex() const { return m_lock; }
 
  private:
   void copyInto(StationRecord& slot, const PendingReport& report);
 
   std::array<StationRecord, kSlots> m_slots;
+  // Decoded on demand, with the lastHeard each view was read at.
+  struct Views;
+  mutable std::unique_ptr<Views> m_views;
   int m_stationCount = 0;
   std::uint64_t m_storeSequence = 0;
   mutable std::mutex m_lock;

@@ -21,6 +21,7 @@
 #include "stations/map_script_writer.h"
 #include "stations/report_log.h"
 #include "stations/station_table.h"
+#include "stations/station_view.h"
 #include "tests/support/environment.h"
 #include "tests/support/files.h"
 #include "tests/support/map_script.h"
@@ -195,7 +196,7 @@ TEST(ReportLogOnDisk, LineCutByAFullDiskGoesBeforeTheNext) {
     return table.StoreReport(report);
   };
   std::string lines[3];
-  for (int i = 0; i < 3; ++i) AppendReportLogLine(lines[i], table.slot(store(i)));
+  for (int i = 0; i < 3; ++i) AppendReportLogLine(lines[i], table.view(store(i)));
   const std::string header(ReportLogHeader());
   const pid_t child = fork();
   ASSERT_GE(child, 0);

@@ -18,6 +18,8 @@
 #include "stations/kml.h"
 #include "stations/radio_text.h"
 #include "stations/report_log.h"
+#include "stations/station_view.h"
+#include "stations/text_escape.h"
 #include "tests/support/map_script.h"
 #include "tests/support/stations.h"
 
@@ -80,9 +82,9 @@ TEST(RadioText, EveryCharacterReadsAlikeOnEveryOs) {
 TEST(RadioText, EscapesEveryByteForJsonXmlAndCsv) {
   const std::string hostile = "a\"b\\c<d>&e'f\tg\nh\ri\x01j\x7fk,\x88";
   std::string json, xml, csv;
-  AppendJsonString(json, hostile);
-  AppendXmlText(xml, hostile);
-  AppendCsvField(csv, hostile);
+  AppendJsonString(json, Utf8(hostile));
+  AppendXmlText(xml, Utf8(hostile));
+  AppendCsvField(csv, Utf8(hostile));
   EXPECT_EQ(json,
             "\"a\\\"b\\\\c\\u003cd\\u003e\\u0026e'f\\tg\\nh\\ri\\u0001j\\u007fk,\xef\xbf\xbd\"");
   EXPECT_EQ(xml, "a&quot;b\\c&lt;d&gt;&amp;e&#39;f&#9;g&#10;h&#13;i j\x7fk,\xef\xbf\xbd");
@@ -186,7 +188,7 @@ TEST_F(OpenFormats, OneStationInEachFormat) {
                      "</coordinates></Point></Placemark>\n</Document>\n</kml>\n"),
             std::string::npos);
   out.clear();
-  AppendReportLogLine(out, table.slot(0));
+  AppendReportLogLine(out, table.view(0));
   EXPECT_EQ(out,
             "2026-12-08T23:59:59+09:00,JA1ABC,JR1WN A,0,-35.652057,139.761315,18.52,123.4,051225,"
             "093015,\"say \"\"hi\"\" <&>\"\r\n");
@@ -218,7 +220,7 @@ TEST_F(OpenFormats, LogAppendsByLocalDayAcrossARestart) {
   const int slot = table.StoreReport(At("JH2XYZ", kBeforeMidnight + 2));
   ASSERT_TRUE(restarted.Publish(table, slot, error)) << error;
   std::string line;
-  AppendReportLogLine(line, table.slot(slot));
+  AppendReportLogLine(line, table.view(slot));
   EXPECT_EQ(Read("logs/a/rigplot-2026-12-09.csv"), day2 + line);
   EXPECT_EQ(Read("logs/a/rigplot-2026-12-08.csv"), day1);
 }

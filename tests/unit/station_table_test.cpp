@@ -15,11 +15,8 @@ namespace {
 using test::Store;
 
 PendingReport Heard(const std::string& callsign, const std::string& message = "hi") {
-  PendingReport r;
-  r.callsign = callsign;
+  PendingReport r = test::Station(callsign.c_str(), "0", "90", "10");
   r.message = message;
-  r.latitude = "35/39.1234";
-  r.symbol = "0";
   std::strcpy(r.receivedAt, "26/12/07 21:23:45");
   return r;
 }
