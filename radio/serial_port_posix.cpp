@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "radio/serial_port.h"
@@ -105,8 +106,8 @@ bool ProcessAlive(pid_t pid) {
 }
 
 // Another live process that holds the lock at `path`, else 0.
-pid_t LiveOtherOwner(const std::string& path, struct stat* file = nullptr) {
-  const pid_t owner = LockOwner(path, file);
+pid_t LiveOtherOwner(const std::string& path) {
+  const pid_t owner = LockOwner(path);
   return owner != 0 && owner != ::getpid() && ProcessAlive(owner) ? owner : 0;
 }
 
@@ -173,13 +174,33 @@ LockTake LinkLock(const std::string& dir, const std::string& fileName, const std
       break;
     }
     struct stat judged {};
-    if (const pid_t owner = LiveOtherOwner(path, &judged); owner != 0) {
+    const pid_t owner = LockOwner(path, &judged);
+    if (owner != 0 && owner != ::getpid() && ProcessAlive(owner)) {
       reason = "locked by process " + std::to_string(owner) + " (" + path + ")";
       result = LockTake::kHeld;
       break;
     }
+    if (judged.st_ino == 0) {
+      struct stat there {};
+      if (::lstat(path.c_str(), &there) != 0) continue;  // gone already
+      reason = "locked by another program (" + path + "): it cannot be read";
+      result = LockTake::kHeld;
+      break;
+    }
+    // A program that makes its lock in place writes the number just after:
+    // a fresh lock that names no one yet is not stale.
+    if (owner == 0 && std::time(nullptr) - judged.st_mtime < 5) {
+      reason = "locked by another program (" + path + ")";
+      result = LockTake::kHeld;
+      break;
+    }
     const std::string aside = dir + "/LSTALE." + suffix;
-    if (::rename(path.c_str(), aside.c_str()) != 0) continue;  // gone already
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+      if (errno == ENOENT) continue;  // gone already
+      reason = "a stale lock cannot be removed (" + path + "): " + std::strerror(errno);
+      result = LockTake::kHeld;
+      break;
+    }
     struct stat moved {};
     if (::lstat(aside.c_str(), &moved) == 0 &&
         (moved.st_ino != judged.st_ino || moved.st_dev != judged.st_dev)) {
