@@ -53,4 +53,13 @@ void StationTable::Clear() {
   m_stationCount = 0;
 }
 
+void StationTable::MirrorSlots(const StationRecord* records, int count) {
+  m_stationCount = count < 0 ? 0 : count > kSlots ? kSlots : count;
+  for (int i = 0; i < m_stationCount; ++i) {
+    // A store number names one report of the other table.
+    if (m_slots[i].lastHeard != records[i].lastHeard) m_slots[i] = records[i];
+    if (records[i].lastHeard > m_storeSequence) m_storeSequence = records[i].lastHeard;
+  }
+}
+
 }  // namespace rigplot

@@ -39,6 +39,12 @@ class StationTable {
   // Caller holds mutex().
   void Clear();
 
+  // Makes this table a copy of another's first `count` slots, slot for slot,
+  // store numbers included; a slot whose report is unchanged keeps its
+  // decoded view. For a copy rendered on a thread of its own (the live
+  // feed). Caller holds mutex().
+  void MirrorSlots(const StationRecord* records, int count);
+
   int count() const { return m_stationCount; }
   const StationRecord& slot(int index) const { return m_slots[index]; }
 
