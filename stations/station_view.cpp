@@ -39,8 +39,9 @@ void BuildStationView(StationView& view, const StationRecord& station) {
   view.hasCourse = ReadCourse(station.course, view.course);
   view.speedKmh = SpeedKmh(station.speedKnots);
   view.headingClass = HeadingClassOf(station.course);
-  view.gid = GroupIdFor(station.symbol, view.headingClass);
-  view.group = FindIconGroup(view.gid);
+  const std::string gid = GroupIdFor(station.symbol, view.headingClass);
+  view.group = FindIconGroup(gid);
+  Read(view.gid, gid);
   view.groupName = GroupName(view.group);
   view.receivedTime = station.receivedTime;
   char text[kFieldTextSize];

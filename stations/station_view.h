@@ -32,7 +32,7 @@ struct StationView {
   // be infinite or NaN.
   float speedKmh = 0;
   int headingClass = 0;
-  std::string gid;
+  std::string gid;                   // from the symbol, so a text from the air too
   const IconGroup* group = nullptr;  // the catalogue's entry for gid, if any
   std::string_view groupName;        // its name in UTF-8; empty without one
   std::time_t receivedTime = -1;

@@ -72,7 +72,7 @@ def hostile_stream():
         report(b"353", b"N", b"13945.6789", b"E", b"CUT3"),
         report(b"3539.", b"N", b"13945.", b"E", b"NODEC"),
         report(*ok, b"=1+2", symbol=b"@A", message=b"=cmd|' /C calc'!A0"),
-        report(*ok, b"+CALL", repeater=b"-REP", message=b"\t=1"),
+        report(*ok, b"+CALL", repeater=b"-REP", message=b"\t=1", symbol=b"\x88\xca"),
     ])
 
 
