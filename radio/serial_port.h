@@ -53,6 +53,11 @@ class SerialPort {
   // Why the last Wait, QueuedBytes or Read failed, in the OS's words.
   const std::string& failureReason() const;
 
+  // Why the last successful Open went on without a lock file of its own (no
+  // lock folder could be written); empty when it took one or needs none.
+  // For the front end to say once.
+  const std::string& lockWarning() const;
+
   // Ends a pending Wait from another thread.
   void Wake();
 

@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "radio/serial_port.h"
 
@@ -50,24 +52,35 @@ void SetError(std::string* osError, const std::string& path, const std::string& 
   if (osError) *osError = (path.empty() ? std::string("(no device)") : path) + ": " + what;
 }
 
-// The folders where serial programs leave their lock files, first found wins.
+// The folders where serial programs leave their lock files, first writable wins.
 constexpr const char* kLockDirs[] = {"/run/lock", "/var/lock"};
 
-// LCK..ttyUSB0 for /dev/ttyUSB0 (and for a link to it), LCK..pts_3 for /dev/pts/3.
-std::string LockFileName(const std::string& devicePath) {
-  char real[PATH_MAX];
-  std::string name = ::realpath(devicePath.c_str(), real) != nullptr ? real : devicePath;
-  if (name.rfind("/dev/", 0) == 0) name.erase(0, 5);
+// The lock name for a device path: LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3
+// for /dev/pts/3; a path outside /dev goes by its last part.
+std::string LockNameOf(std::string name) {
+  if (name.rfind("/dev/", 0) == 0) {
+    name.erase(0, 5);
+  } else if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) {
+    name.erase(0, slash + 1);
+  }
   for (char& c : name) {
     if (c == '/') c = '_';
   }
   return "LCK.." + name;
 }
 
+// Ours is named after the real device, so that a link to it shares the lock.
+std::string LockFileName(const std::string& devicePath) {
+  char real[PATH_MAX];
+  return LockNameOf(::realpath(devicePath.c_str(), real) != nullptr ? real : devicePath);
+}
+
 // The process that a lock file names; 0 when it names none that can be read.
-pid_t LockOwner(const std::string& lockPath) {
+// `file` gets the file's identity where it could be opened.
+pid_t LockOwner(const std::string& lockPath, struct stat* file = nullptr) {
   const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return 0;
+  if (file != nullptr && ::fstat(fd, file) != 0) *file = {};
   char text[32] = {};
   const ssize_t got = ::read(fd, text, sizeof text - 1);
   ::close(fd);
@@ -92,51 +105,154 @@ bool ProcessAlive(pid_t pid) {
   return close == nullptr || close[1] != ' ' || close[2] != 'Z';
 }
 
-// Takes the lock file for a device. Returns false with a reason when another
-// live process holds it. Where no lock folder can be written, `lockPath`
-// stays empty and the port is used without a lock of its own.
-bool TakeLockFile(const std::string& devicePath, std::string& lockPath, std::string& reason) {
-  lockPath.clear();
-  const std::string fileName = LockFileName(devicePath);
-  for (const char* dir : kLockDirs) {
-    struct stat st;
-    if (::stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-    const std::string path = std::string(dir) + "/" + fileName;
-    const pid_t owner = LockOwner(path);
+// Another live process that holds the lock at `path`, else 0.
+pid_t LiveOtherOwner(const std::string& path) {
+  const pid_t owner = LockOwner(path);
+  return owner != 0 && owner != ::getpid() && ProcessAlive(owner) ? owner : 0;
+}
+
+// Copies of this program take and break locks one at a time: an advisory
+// lock on the folder, waited for at most two seconds, since anyone who can
+// read the folder can hold it.
+class LockDirGuard {
+ public:
+  explicit LockDirGuard(const char* dir) : m_fd(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    for (int tries = 0; m_fd >= 0 && tries < 400; ++tries) {
+      if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return;
+      ::usleep(5000);
+    }
+  }
+  ~LockDirGuard() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  LockDirGuard(const LockDirGuard&) = delete;
+  LockDirGuard& operator=(const LockDirGuard&) = delete;
+
+ private:
+  int m_fd;
+};
+
+enum class LockTake { kTaken, kHeld, kNotWritable };
+
+// Links a file naming us into place at `path`. A stale lock in the way is
+// renamed aside first and removed only if it is still the file judged stale;
+// anything else moved by mistake (a lock made in between) is put back.
+LockTake LinkLock(const std::string& dir, const std::string& fileName, const std::string& path,
+                  std::string& reason, std::string& why) {
+  const std::string suffix = std::to_string(::getpid()) + "." + fileName.substr(5);
+  const std::string temp = dir + "/LTMP." + suffix;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    why = dir + ": " + std::strerror(errno);
+    return LockTake::kNotWritable;
+  }
+  char text[16];
+  const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+  const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
+  const int writeError = errno;
+  ::close(fd);
+  if (!written) {
+    ::unlink(temp.c_str());
+    why = dir + ": " + std::strerror(writeError);
+    return LockTake::kNotWritable;
+  }
+  LockTake result = LockTake::kNotWritable;
+  why = path + ": taken over and over by others";
+  for (int round = 0; round < 8; ++round) {
+    if (::link(temp.c_str(), path.c_str()) == 0) {
+      // Whoever breaks locks without care may have moved ours already.
+      if (LockOwner(path) == ::getpid()) {
+        result = LockTake::kTaken;
+      } else {
+        reason = "locked by another program (" + path + ")";
+        result = LockTake::kHeld;
+      }
+      break;
+    }
+    if (errno != EEXIST) {
+      why = path + ": " + std::strerror(errno);
+      break;
+    }
+    struct stat judged {};
+    const pid_t owner = LockOwner(path, &judged);
     if (owner != 0 && owner != ::getpid() && ProcessAlive(owner)) {
       reason = "locked by process " + std::to_string(owner) + " (" + path + ")";
-      return false;
+      result = LockTake::kHeld;
+      break;
     }
-    // Write the whole file under a private name, then link it into place:
-    // the link fails if another program took the name in the meantime.
-    char temp[PATH_MAX];
-    std::snprintf(temp, sizeof temp, "%s/LTMP.%d.%s", dir, static_cast<int>(::getpid()),
-                  fileName.c_str() + 5);
-    const int fd = ::open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return true;  // not ours to write: honour the others' locks only
-    char text[16];
-    const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-    const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
-    ::close(fd);
-    if (!written) {
-      ::unlink(temp);
-      return true;
+    if (judged.st_ino == 0) {
+      struct stat there {};
+      if (::lstat(path.c_str(), &there) != 0) continue;  // gone already
+      reason = "locked by another program (" + path + "): it cannot be read";
+      result = LockTake::kHeld;
+      break;
     }
-    // A stale lock (its process is gone, or it names none) is replaced.
-    if (owner == 0 || owner == ::getpid() || !ProcessAlive(owner)) ::unlink(path.c_str());
-    const bool linked = ::link(temp, path.c_str()) == 0;
-    const int linkError = errno;
-    ::unlink(temp);
-    if (!linked) {
-      if (linkError == EEXIST) {
-        reason = "locked by another program (" + path + ")";
+    // A program that makes its lock in place writes the number just after:
+    // a fresh lock that names no one yet is not stale.
+    if (owner == 0 && std::time(nullptr) - judged.st_mtime < 5) {
+      reason = "locked by another program (" + path + ")";
+      result = LockTake::kHeld;
+      break;
+    }
+    const std::string aside = dir + "/LSTALE." + suffix;
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+      if (errno == ENOENT) continue;  // gone already
+      reason = "a stale lock cannot be removed (" + path + "): " + std::strerror(errno);
+      result = LockTake::kHeld;
+      break;
+    }
+    struct stat moved {};
+    if (::lstat(aside.c_str(), &moved) == 0 &&
+        (moved.st_ino != judged.st_ino || moved.st_dev != judged.st_dev)) {
+      (void)::link(aside.c_str(), path.c_str());
+    }
+    ::unlink(aside.c_str());
+  }
+  ::unlink(temp.c_str());
+  return result;
+}
+
+// Takes the lock file for a device. Returns false with a reason when another
+// live process holds it, under the real device's name or under the name the
+// user gave. Where no lock folder can be written, `lockPath` stays empty,
+// `warning` says why, and the port is used without a lock of its own.
+bool TakeLockFile(const std::string& devicePath, std::string& lockPath, std::string& reason,
+                  std::string& warning) {
+  lockPath.clear();
+  warning.clear();
+  const std::string fileName = LockFileName(devicePath);
+  const std::string givenName = LockNameOf(devicePath);
+  std::vector<const char*> dirs;
+  for (const char* dir : kLockDirs) {
+    struct stat st;
+    if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) dirs.push_back(dir);
+  }
+  for (const char* dir : dirs) {
+    for (const std::string* name : {&fileName, &givenName}) {
+      const std::string path = std::string(dir) + "/" + *name;
+      if (const pid_t owner = LiveOtherOwner(path); owner != 0) {
+        reason = "locked by process " + std::to_string(owner) + " (" + path + ")";
         return false;
       }
-      return true;
     }
-    lockPath = path;
-    return true;
   }
+  std::string why = "no lock folder (/run/lock, /var/lock)";
+  for (const char* dir : dirs) {
+    const std::string path = std::string(dir) + "/" + fileName;
+    LockDirGuard serialised(dir);
+    // A lock naming this process is another port of ours: it stays its.
+    if (LockOwner(path) == ::getpid()) return true;
+    switch (LinkLock(dir, fileName, path, reason, why)) {
+      case LockTake::kTaken:
+        lockPath = path;
+        return true;
+      case LockTake::kHeld:
+        return false;
+      case LockTake::kNotWritable:
+        break;
+    }
+  }
+  warning = "used without a lock file: " + why;
   return true;
 }
 
@@ -148,6 +264,7 @@ struct SerialPort::Impl {
   int wakeFd = -1;
   std::atomic<bool> woken{false};
   std::string lockPath;  // our lock file while the port is open; empty when none
+  std::string lockWarning;
   std::string failure;
 
   void ReleaseLock() {
@@ -184,6 +301,10 @@ const std::string& SerialPort::failureReason() const {
   return m_impl->failure;
 }
 
+const std::string& SerialPort::lockWarning() const {
+  return m_impl->lockWarning;
+}
+
 bool SerialPort::Open(const std::string& path, int baudRate, std::string* osError) {
   Close();
   speed_t speed;
@@ -198,7 +319,7 @@ bool SerialPort::Open(const std::string& path, int baudRate, std::string* osErro
   // The shared lock file first: a program that honours it never touches a
   // port another one holds, not even to open it.
   std::string reason;
-  if (!TakeLockFile(path, m_impl->lockPath, reason)) {
+  if (!TakeLockFile(path, m_impl->lockPath, reason, m_impl->lockWarning)) {
     SetError(osError, path, reason);
     return false;
   }

@@ -41,6 +41,7 @@ struct SerialPort::Impl {
   // Guards the handle between Wake on another thread and Open and Close.
   std::mutex handleLock;
   std::string failure;
+  std::string lockWarning;  // Windows opens ports exclusively: no lock files
 };
 
 SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {
@@ -68,6 +69,10 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
 
 const std::string& SerialPort::failureReason() const {
   return m_impl->failure;
+}
+
+const std::string& SerialPort::lockWarning() const {
+  return m_impl->lockWarning;
 }
 
 bool SerialPort::Open(const std::string& path, int baudRate, std::string* osError) {

@@ -6,7 +6,10 @@
 // Invariants: the file at the path is always a whole file; the new one is
 // written beside it under a name of its own and moved over it, so a reader
 // sees the old file or the new one, never part of one. A failed replace
-// leaves the old file as it was and no new file behind.
+// leaves the old file as it was and no new file behind. The new file is on
+// disk before it takes the name, so a power cut leaves one whole file. The
+// first replace removes what writers killed in mid-rewrite left beside the
+// path, but not a new file another live writer is still working on.
 // Thread: one thread at a time; CloseIfOpen from the stop sequence after the
 // writing thread has ended. One implementation file per OS.
 #pragma once
@@ -47,6 +50,7 @@ class AtomicFileWriter {
   [[maybe_unused]] PathEncoding m_encoding;  // read on Windows only
   std::FILE* m_file = nullptr;               // open only during a replace
   std::string m_tempPath;                    // the new file while it is written
+  std::string m_sweptPath;                   // the path whose leftovers are gone
   std::string m_lastError;
 };
 

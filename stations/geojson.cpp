@@ -1,10 +1,11 @@
 #include "stations/geojson.h"
 
+#include <charconv>
 #include <string_view>
 
-#include "stations/icon_groups.h"
-#include "stations/radio_text.h"
 #include "stations/report_fields.h"
+#include "stations/station_view.h"
+#include "stations/text_escape.h"
 
 namespace rigplot {
 namespace {
@@ -17,16 +18,14 @@ void AppendField(std::string& out, const char* text, std::size_t length, std::st
   }
 }
 
-void AppendFeature(std::string& out, const StationRecord& station) {
+void AppendFeature(std::string& out, const StationView& station) {
   char text[kFieldTextSize];
   out += R"({"type":"Feature","geometry":)";
-  double latitude = 0;
-  double longitude = 0;
-  if (ReadPosition(station, latitude, longitude)) {
+  if (station.hasPosition) {
     out += R"({"type":"Point","coordinates":[)";
-    AppendField(out, text, FormatDegrees(longitude, text), "0");
+    AppendField(out, text, FormatDegrees(station.longitude, text), "0");
     out += ',';
-    AppendField(out, text, FormatDegrees(latitude, text), "0");
+    AppendField(out, text, FormatDegrees(station.latitude, text), "0");
     out += "]}";
   } else {
     out += "null";
@@ -37,36 +36,30 @@ void AppendFeature(std::string& out, const StationRecord& station) {
   AppendJsonString(out, station.repeater);
   out += R"(,"symbol":)";
   AppendJsonString(out, station.symbol);
-  const int headingClass = HeadingClassOf(station.course);
-  const std::string gid = GroupIdFor(station.symbol, headingClass);
   out += R"(,"gid":)";
-  AppendJsonString(out, gid);
+  AppendJsonString(out, station.gid);
   out += R"(,"group":)";
-  const IconGroup* group = FindIconGroup(gid);
-  if (group != nullptr) {
-    AppendJsonString(out, group->gname);
+  if (station.group != nullptr) {
+    AppendJsonString(out, station.groupName);
   } else {
     out += "null";
   }
   out += R"(,"heading_class":)";
-  out += std::to_string(headingClass);
+  out.append(text, std::to_chars(text, text + sizeof text, station.headingClass).ptr);
   out += R"(,"course":)";
-  double course = 0;
-  AppendField(out, text, ReadCourse(station.course, course) ? FormatNumber(course, text) : 0,
-              "null");
+  AppendField(out, text, station.hasCourse ? FormatNumber(station.course, text) : 0, "null");
   out += R"(,"speed_kmh":)";
-  AppendField(out, text, FormatFiniteSpeedKmh(station.speedKnots, text), "null");
+  AppendField(out, text, FormatFiniteKmh(station.speedKmh, text), "null");
   out += R"(,"utc_date":)";
   AppendJsonString(out, station.utcDate);
   out += R"(,"utc_time":)";
   AppendJsonString(out, station.utcTime);
   out += R"(,"received_at":)";
-  const std::size_t received = FormatLocalIso(station.receivedTime, text);
-  if (received == 0) {
+  if (station.receivedIso.empty()) {
     out += "null";
   } else {
     out += '"';
-    out.append(text, received);
+    out += station.receivedIso;
     out += '"';
   }
   out += R"(,"message":)";
@@ -82,7 +75,7 @@ void RenderGeoJson(std::string& out, const StationTable& table) {
   const int count = table.count();
   for (int i = 0; i < count; ++i) {
     out += i == 0 ? "\n" : ",\n";
-    AppendFeature(out, table.slot(i));
+    AppendFeature(out, table.view(i));
   }
   out += "\n]}\n";
 }

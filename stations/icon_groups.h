@@ -25,11 +25,6 @@ const IconGroup* IconGroups();
 // One group line of the map script, without its line end.
 std::string GroupLine(const IconGroup& group);
 
-// Reads the number at the start of a text as sscanf "%f" does: blanks, a sign,
-// a decimal or "inf"/"nan"; correctly rounded to single precision, infinity on
-// overflow, zero on underflow. A text that starts with no number reads as 0.
-float ReadFloatField(std::string_view text);
-
 // The 16-sector class of a course text: 0 to 16 for 0 up to 371.25 degrees,
 // larger beyond (INT_MAX when the product does not fit an int, NaN included);
 // a text with no number has class 0.
@@ -37,5 +32,8 @@ int HeadingClassOf(std::string_view course);
 
 // The gid of a station's point line from its symbol and heading class.
 std::string GroupIdFor(std::string_view symbol, int headingClass);
+
+// The catalogue entry with this gid, or nullptr.
+const IconGroup* FindIconGroup(std::string_view gid);
 
 }  // namespace rigplot

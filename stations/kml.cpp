@@ -7,6 +7,8 @@
 #include "stations/info_text.h"
 #include "stations/radio_text.h"
 #include "stations/report_fields.h"
+#include "stations/station_view.h"
+#include "stations/text_escape.h"
 
 namespace rigplot {
 namespace {
@@ -87,7 +89,9 @@ const InfoTextLabels& DescriptionLabels() {
                                       kInfoTextLabels.repeater, kInfoTextLabels.message,
                                       kInfoTextLabels.end};
     for (int i = 0; i < 7; ++i) {
-      AppendXmlText(made.texts[i], from[i]);
+      std::string utf8;
+      AppendUtf8(utf8, from[i]);
+      AppendXmlText(made.texts[i], utf8);
       for (std::size_t at = made.texts[i].find("\\n"); at != std::string::npos;
            at = made.texts[i].find("\\n", at)) {
         made.texts[i].replace(at, 2, "<br/>");
@@ -100,27 +104,46 @@ const InfoTextLabels& DescriptionLabels() {
   return labels.view;
 }
 
-void AppendPlacemark(std::string& out, const StationRecord& station) {
+// The map script's information text (info_text.h) with the description's
+// labels, from the decoded view.
+void AppendDescription(std::string& out, const StationView& station) {
+  const InfoTextLabels& labels = DescriptionLabels();
+  out += labels.received;
+  AppendXmlText(out, station.receivedAt);
+  out += labels.dataTime;
+  AppendXmlText(out, station.dataTime);
+  out += labels.speed;
+  char speed[kFieldTextSize];
+  const std::size_t length = FormatKmh(station.speedKmh, speed);
+  if (length < 6) out.append(6 - length, ' ');
+  out.append(speed, length);
+  out += labels.course;
+  AppendXmlText(out, station.courseText);
+  out += labels.repeater;
+  AppendXmlText(out, station.repeater);
+  out += labels.message;
+  AppendXmlText(out, station.message);
+  out += labels.end;
+}
+
+void AppendPlacemark(std::string& out, const StationView& station) {
   out += "<Placemark><name>";
   AppendXmlText(out, station.callsign);
   // Received texts are escaped, so "]]>" cannot occur inside the section.
   out += "</name><description><![CDATA[";
-  AppendInfoText(out, station, DescriptionLabels(), AppendXmlText);
+  AppendDescription(out, station);
   out += "]]></description>";
-  const std::string gid = GroupIdFor(station.symbol, HeadingClassOf(station.course));
-  if (FindIconGroup(gid) != nullptr) {
+  if (station.group != nullptr) {
     out += "<styleUrl>#";
-    AppendStyleId(out, gid);
+    AppendStyleId(out, station.gid);
     out += "</styleUrl>";
   }
-  double latitude = 0;
-  double longitude = 0;
-  if (ReadPosition(station, latitude, longitude)) {
+  if (station.hasPosition) {
     char text[kFieldTextSize];
     out += "<Point><coordinates>";
-    out.append(text, FormatDegrees(longitude, text));
+    out.append(text, FormatDegrees(station.longitude, text));
     out += ',';
-    out.append(text, FormatDegrees(latitude, text));
+    out.append(text, FormatDegrees(station.latitude, text));
     out += "</coordinates></Point>";
   }
   out += "</Placemark>\n";
@@ -132,7 +155,7 @@ void RenderKml(std::string& out, const StationTable& table) {
   out.clear();
   out += Head();
   const int count = table.count();
-  for (int i = 0; i < count; ++i) AppendPlacemark(out, table.slot(i));
+  for (int i = 0; i < count; ++i) AppendPlacemark(out, table.view(i));
   out += "</Document>\n</kml>\n";
 }
 

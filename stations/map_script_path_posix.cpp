@@ -1,8 +1,7 @@
-// Where the map script lives on POSIX systems, and the local clock for its theme line.
+// Where the map script lives on POSIX systems.
 #include <stdlib.h>
 
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "stations/map_script_writer.h"
@@ -17,13 +16,6 @@ std::string MapScriptPath() {
     if (dir != nullptr && *dir != '\0') return std::string(dir) + "/0.mps";
   }
   return "/tmp/0.mps";
-}
-
-std::tm MapScriptWriter::LocalTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local;
 }
 
 }  // namespace rigplot

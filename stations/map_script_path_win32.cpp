@@ -1,6 +1,5 @@
-// Where the map script lives on Windows, and the local clock for its theme line.
+// Where the map script lives on Windows.
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "stations/map_script_writer.h"
@@ -11,13 +10,6 @@ namespace rigplot {
 std::string MapScriptPath() {
   const char* dir = std::getenv("TEMP");
   return std::string(dir != nullptr ? dir : "") + "\\0.mps";
-}
-
-std::tm MapScriptWriter::LocalTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_s(&local, &now);
-  return local;
 }
 
 }  // namespace rigplot

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "report/local_time.h"
+#include "stations/cp932.h"
 #include "stations/icon_groups.h"
 #include "stations/info_text.h"
 
@@ -72,13 +74,6 @@ const std::string& CatalogueLines() {
   return lines;
 }
 
-bool IsLeadByte(unsigned char b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-bool IsTrailByte(unsigned char b) {
-  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
 // Radio texts are untrusted and the viewer runs the script: nothing taken
 // from the air may end a quoted value or break the line. A quote becomes an
 // apostrophe, a control byte a blank, a closing backslash a slash, and a lead
@@ -98,8 +93,8 @@ void AppendText(std::string& out, std::string_view text) {
   const std::size_t n = text.size();
   for (std::size_t i = 0; i < n; ++i) {
     const auto b = static_cast<unsigned char>(text[i]);
-    if (IsLeadByte(b)) {
-      if (i + 1 < n && IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
+    if (IsCp932LeadByte(b)) {
+      if (i + 1 < n && IsCp932TrailByte(static_cast<unsigned char>(text[i + 1]))) {
         out += text[i];
         out += text[++i];
       } else if (i + 1 < n) {
@@ -163,7 +158,10 @@ void MapScriptWriter::Render(std::string& out, const std::string& path, const St
 }
 
 bool MapScriptWriter::Write(const std::string& path, const StationTable& table) {
-  Render(m_buffer, path, table, LocalTimeNow());
+  // A clock that does not convert leaves the theme line's fields at zero.
+  std::tm now{};
+  (void)ToLocalTime(std::time(nullptr), now);
+  Render(m_buffer, path, table, now);
   return m_file.Replace(path, m_buffer);
 }
 

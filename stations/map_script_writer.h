@@ -41,8 +41,6 @@ class MapScriptWriter {
   const std::string& lastError() const { return m_file.lastError(); }
 
  private:
-  static std::tm LocalTimeNow();
-
   AtomicFileWriter m_file{PathEncoding::kSystem};
   std::string m_buffer;
 };

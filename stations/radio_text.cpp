@@ -3,20 +3,12 @@
 #include <array>
 #include <vector>
 
+#include "stations/cp932.h"
+
 namespace rigplot {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
-
-bool IsLeadByte(unsigned char b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-bool IsTrailByte(unsigned char b) {
-  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-bool IsKanaByte(unsigned char b) {
-  return b >= 0xA1 && b <= 0xDF;
-}
 
 constexpr int kLeads = 31 + 29;           // 0x81-0x9F, 0xE0-0xFC
 constexpr int kTrails = 0xFC - 0x40 + 1;  // 0x40-0xFC, 0x7F unused
@@ -36,7 +28,7 @@ const Cp932Table& Table() {
     std::vector<std::uint16_t> codes;
     for (int b = 0xA1; b <= 0xDF; ++b) codes.push_back(static_cast<std::uint16_t>(b));
     for (int lead = 0x81; lead <= 0xFC; ++lead) {
-      if (!IsLeadByte(static_cast<unsigned char>(lead))) continue;
+      if (!IsCp932LeadByte(static_cast<unsigned char>(lead))) continue;
       for (int trail = 0x40; trail <= 0xFC; ++trail) {
         codes.push_back(static_cast<std::uint16_t>(lead << 8 | trail));
       }
@@ -70,26 +62,23 @@ void AppendUnit(std::string& out, char16_t unit) {
   }
 }
 
-// Walks the text: runs of bytes that `plain` passes are copied as they are,
-// `ascii(out, byte)` takes any other byte below 0x80, and every other
-// character goes out as UTF-8.
-template <typename Plain, typename Ascii>
-void Walk(std::string& out, std::string_view text, Plain plain, Ascii ascii) {
-  const std::size_t n = text.size();
+}  // namespace
+
+void AppendUtf8(std::string& out, std::string_view cp932) {
+  const std::size_t n = cp932.size();
   std::size_t i = 0;
   while (i < n) {
     const std::size_t run = i;
-    while (i < n && plain(static_cast<unsigned char>(text[i]))) ++i;
-    out.append(text.data() + run, i - run);
+    while (i < n && static_cast<unsigned char>(cp932[i]) < 0x80) ++i;
+    out.append(cp932.data() + run, i - run);
     if (i == n) break;
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      ascii(out, b);
-    } else if (IsKanaByte(b)) {
+    const auto b = static_cast<unsigned char>(cp932[i]);
+    if (IsCp932KanaByte(b)) {
       const char16_t unit = Table().kana[b - 0xA1];
       AppendUnit(out, unit != 0 ? unit : kReplacement);
-    } else if (IsLeadByte(b) && i + 1 < n && IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
-      const auto trail = static_cast<unsigned char>(text[i + 1]);
+    } else if (IsCp932LeadByte(b) && i + 1 < n &&
+               IsCp932TrailByte(static_cast<unsigned char>(cp932[i + 1]))) {
+      const auto trail = static_cast<unsigned char>(cp932[i + 1]);
       const char16_t unit = Table().pairs[LeadIndex(b)][trail - 0x40];
       AppendUnit(out, unit != 0 ? unit : kReplacement);
       // An unread pair gives up its trail byte when that is ASCII.
@@ -99,110 +88,6 @@ void Walk(std::string& out, std::string_view text, Plain plain, Ascii ascii) {
     }
     ++i;
   }
-}
-
-// Printable ASCII but for the bytes a format must escape.
-bool Printable(unsigned char b) {
-  return b >= 0x20 && b < 0x7F;
-}
-
-constexpr char kHex[] = "0123456789abcdef";
-
-}  // namespace
-
-void AppendUtf8(std::string& out, std::string_view cp932) {
-  Walk(
-      out, cp932, [](unsigned char b) { return b < 0x80; },
-      [](std::string& o, unsigned char b) { o += static_cast<char>(b); });
-}
-
-void AppendJsonString(std::string& out, std::string_view cp932) {
-  out += '"';
-  auto plain = [](unsigned char b) {
-    return Printable(b) && b != '"' && b != '\\' && b != '<' && b != '>' && b != '&';
-  };
-  Walk(out, cp932, plain, [](std::string& o, unsigned char b) {
-    switch (b) {
-      case '"':
-        o += "\\\"";
-        return;
-      case '\\':
-        o += "\\\\";
-        return;
-      case '\n':
-        o += "\\n";
-        return;
-      case '\r':
-        o += "\\r";
-        return;
-      case '\t':
-        o += "\\t";
-        return;
-      default:
-        break;
-    }
-    if (b < 0x20 || b == 0x7F || b == '<' || b == '>' || b == '&') {
-      o += "\\u00";
-      o += kHex[b >> 4];
-      o += kHex[b & 0xF];
-    } else {
-      o += static_cast<char>(b);
-    }
-  });
-  out += '"';
-}
-
-void AppendXmlText(std::string& out, std::string_view cp932) {
-  auto plain = [](unsigned char b) {
-    return Printable(b) && b != '&' && b != '<' && b != '>' && b != '"' && b != '\'';
-  };
-  Walk(out, cp932, plain, [](std::string& o, unsigned char b) {
-    switch (b) {
-      case '&':
-        o += "&amp;";
-        return;
-      case '<':
-        o += "&lt;";
-        return;
-      case '>':
-        o += "&gt;";
-        return;
-      case '"':
-        o += "&quot;";
-        return;
-      case '\'':
-        o += "&#39;";
-        return;
-      // Parsers fold literal line ends and, in attributes, tabs: references keep them.
-      case '\t':
-        o += "&#9;";
-        return;
-      case '\n':
-        o += "&#10;";
-        return;
-      case '\r':
-        o += "&#13;";
-        return;
-      default:
-        o += b < 0x20 ? ' ' : static_cast<char>(b);
-    }
-  });
-}
-
-void AppendCsvField(std::string& out, std::string_view cp932) {
-  bool quote = false;
-  for (char c : cp932) {
-    const auto b = static_cast<unsigned char>(c);
-    quote = quote || b == '"' || b == ',' || b < 0x20 || b == 0x7F;
-  }
-  if (quote) out += '"';
-  Walk(
-      out, cp932, [](unsigned char b) { return b < 0x80 && b != '"'; },
-      [](std::string& o, unsigned char b) {
-        if (b == '"') o += '"';
-        o += static_cast<char>(b);
-      });
-  if (quote) out += '"';
 }
 
 }  // namespace rigplot

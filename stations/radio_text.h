@@ -1,5 +1,5 @@
 // Radio texts in the open formats: code page 932 as the radio sends it, read
-// into UTF-8 and escaped for JSON, XML and CSV.
+// into UTF-8 (escaped for each format by text_escape.h).
 //
 // Bytes are walked here, the same way on every OS; only the reading of a
 // whole character (a half-width kana byte or a lead and trail pair) is the
@@ -20,19 +20,6 @@ namespace rigplot {
 
 // The text as UTF-8. ASCII bytes, control bytes included, stay as they are.
 void AppendUtf8(std::string& out, std::string_view cp932);
-
-// The text as a JSON string, quotes included: '"', '\', control bytes, DEL
-// and '<', '>', '&' as escapes, so the string is also safe inside a page.
-void AppendJsonString(std::string& out, std::string_view cp932);
-
-// The text as XML 1.0 character data or an attribute value: the five
-// markup characters as entities, tab, LF and CR as character references,
-// other control bytes (which XML 1.0 cannot carry) as spaces.
-void AppendXmlText(std::string& out, std::string_view cp932);
-
-// The text as one RFC 4180 field: quoted (quotes doubled) when it holds a
-// quote, a comma or a control byte.
-void AppendCsvField(std::string& out, std::string_view cp932);
 
 // Per OS: the system converter's reading of code page 932 characters. Each
 // code is one byte (0x00A1) or a lead and trail pair (0x8140); `units` gets

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include "report/local_time.h"
@@ -63,19 +64,77 @@ bool ReadDecimal(std::string_view text, double& value) {
   return ec == std::errc() && end == buffer + length && std::isfinite(value);
 }
 
+// True when the decimal in [first, last) (digits, an optional point and an
+// optional exponent, as from_chars matched it) is at least 1 in magnitude.
+// Decides whether an out-of-range read overflowed or underflowed.
+bool AtLeastOne(const char* first, const char* last) {
+  int intDigits = 0;        // integer digits from the first non-zero one on
+  int leadingFraction = 0;  // zeros after the point before a non-zero digit
+  bool seenNonZero = false;
+  bool afterPoint = false;
+  const char* p = first;
+  for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+    if (*p == '.') {
+      afterPoint = true;
+    } else if (!afterPoint) {
+      if (seenNonZero || *p != '0') ++intDigits;
+      seenNonZero = seenNonZero || *p != '0';
+    } else if (!seenNonZero) {
+      if (*p == '0') {
+        ++leadingFraction;
+      } else {
+        seenNonZero = true;
+      }
+    }
+  }
+  if (!seenNonZero) return false;
+  long exponent = 0;
+  if (p != last) {
+    ++p;
+    bool negative = false;
+    if (p != last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    for (; p != last && *p >= '0' && *p <= '9'; ++p) {
+      if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  // The first significant digit stands for 10^order.
+  const long order = (intDigits > 0 ? intDigits - 1 : -(leadingFraction + 1)) + exponent;
+  return order >= 0;
+}
+
 }  // namespace
 
-std::size_t FormatSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]) {
-  const float kmh = ReadFloatField(speedKnots) * 1.852f;
+float ReadFloatField(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  // The C locale's blanks, whatever locale the front end has set.
+  while (p != end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  // from_chars takes a sign of its own; a second one is not a number.
+  if (p == end || *p == '+' || *p == '-') return 0.0f;
+  float value = 0.0f;
+  const auto [last, ec] = std::from_chars(p, end, value, std::chars_format::general);
+  if (ec == std::errc::invalid_argument) return 0.0f;
+  if (ec == std::errc::result_out_of_range) {
+    value = AtLeastOne(p, last) ? std::numeric_limits<float>::infinity() : 0.0f;
+  }
+  return negative ? -value : value;
+}
+
+float SpeedKmh(std::string_view speedKnots) {
+  return ReadFloatField(speedKnots) * 1.852f;
+}
+
+std::size_t FormatKmh(float kmh, char (&text)[kFieldTextSize]) {
   const auto [end, ec] = std::to_chars(text, text + sizeof text, static_cast<double>(kmh),
                                        std::chars_format::fixed, 2);
   return ec == std::errc() ? static_cast<std::size_t>(end - text) : 0;
 }
 
-std::size_t FormatFiniteSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]) {
-  const std::size_t length = FormatSpeedKmh(speedKnots, text);
-  // Two decimals end a finite figure; "inf" and "nan" end in a letter.
-  return length > 0 && IsDigit(text[length - 1]) ? length : 0;
+std::size_t FormatSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]) {
+  return FormatKmh(SpeedKmh(speedKnots), text);
 }
 
 bool ReadDegrees(std::string_view coordinate, int degreeDigits, double limit, double& degrees) {
@@ -166,32 +225,6 @@ std::string_view ReceivedAtText(const StationRecord& station) {
   return std::string_view(station.receivedAt,
                           zero != nullptr ? static_cast<const char*>(zero) - station.receivedAt
                                           : sizeof station.receivedAt);
-}
-
-const IconGroup* FindIconGroup(std::string_view gid) {
-  // The catalogue's order: groups 0 to 4, each followed by its sixteen
-  // subgroups, then groups 5 to 14. The index comes from the digits; the
-  // comparison rejects anything else.
-  auto number = [](std::string_view digits) {
-    if (digits.empty() || digits.size() > 2 || (digits.size() == 2 && digits[0] == '0')) return -1;
-    int value = 0;
-    for (char c : digits) {
-      if (!IsDigit(c)) return -1;
-      value = value * 10 + (c - '0');
-    }
-    return value;
-  };
-  const std::size_t point = gid.find('.');
-  const int group = number(gid.substr(0, point));
-  int index = -1;
-  if (point == std::string_view::npos) {
-    index = group >= 0 && group <= 4 ? group * 17 : group >= 5 && group <= 14 ? 80 + group : -1;
-  } else {
-    const int sector = number(gid.substr(point + 1));
-    if (group >= 0 && group <= 4 && sector >= 0 && sector <= 15) index = group * 17 + 1 + sector;
-  }
-  if (index < 0 || gid != IconGroups()[index].gid) return nullptr;
-  return &IconGroups()[index];
 }
 
 }  // namespace rigplot

@@ -7,7 +7,6 @@
 #include <ctime>
 #include <string_view>
 
-#include "stations/icon_groups.h"
 #include "stations/station_table.h"
 
 namespace rigplot {
@@ -15,13 +14,20 @@ namespace rigplot {
 // Room for any text made below.
 inline constexpr std::size_t kFieldTextSize = 64;
 
-// The speed in km/h as the map script shows it ("%.2f" of knots times 1.852
-// in single precision), without the padding. Returns the length; 0 when the
-// figure does not print.
-std::size_t FormatSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]);
+// Reads the number at the start of a text as sscanf "%f" does: blanks, a sign,
+// a decimal or "inf"/"nan"; correctly rounded to single precision, infinity on
+// overflow, zero on underflow. A text that starts with no number reads as 0.
+float ReadFloatField(std::string_view text);
 
-// The same for JSON and CSV: 0 also when the figure is not finite ("inf").
-std::size_t FormatFiniteSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]);
+// Knots times 1.852 in single precision, as the map script figures it.
+float SpeedKmh(std::string_view speedKnots);
+
+// A speed in km/h as the map script shows it ("%.2f", without the padding).
+// Returns the length; 0 when the figure does not print.
+std::size_t FormatKmh(float kmh, char (&text)[kFieldTextSize]);
+
+// FormatKmh of SpeedKmh.
+std::size_t FormatSpeedKmh(std::string_view speedKnots, char (&text)[kFieldTextSize]);
 
 // A coordinate as the parser keeps it ("35/39.1234", "-" in front for south
 // or west) in decimal degrees. False unless it reads as whole degrees of
@@ -47,8 +53,5 @@ std::size_t FormatLocalIso(std::time_t t, char (&text)[kFieldTextSize]);
 
 // receivedAt up to its terminating zero.
 std::string_view ReceivedAtText(const StationRecord& station);
-
-// The catalogue entry with this gid, or nullptr.
-const IconGroup* FindIconGroup(std::string_view gid);
 
 }  // namespace rigplot

@@ -3,8 +3,9 @@
 #include <cstdio>
 
 #include "report/local_time.h"
-#include "stations/radio_text.h"
 #include "stations/report_fields.h"
+#include "stations/station_view.h"
+#include "stations/text_escape.h"
 
 namespace rigplot {
 
@@ -13,9 +14,9 @@ std::string_view ReportLogHeader() {
          "utc_time,message\r\n";
 }
 
-void AppendReportLogLine(std::string& out, const StationRecord& station) {
+void AppendReportLogLine(std::string& out, const StationView& station) {
   char text[kFieldTextSize];
-  out.append(text, FormatLocalIso(station.receivedTime, text));
+  out += station.receivedIso;
   out += ',';
   AppendCsvField(out, station.callsign);
   out += ',';
@@ -23,20 +24,17 @@ void AppendReportLogLine(std::string& out, const StationRecord& station) {
   out += ',';
   AppendCsvField(out, station.symbol);
   out += ',';
-  double latitude = 0;
-  double longitude = 0;
-  if (ReadPosition(station, latitude, longitude)) {
-    out.append(text, FormatDegrees(latitude, text));
+  if (station.hasPosition) {
+    out.append(text, FormatDegrees(station.latitude, text));
     out += ',';
-    out.append(text, FormatDegrees(longitude, text));
+    out.append(text, FormatDegrees(station.longitude, text));
   } else {
     out += ',';
   }
   out += ',';
-  out.append(text, FormatFiniteSpeedKmh(station.speedKnots, text));
+  out.append(text, FormatFiniteKmh(station.speedKmh, text));
   out += ',';
-  double course = 0;
-  if (ReadCourse(station.course, course)) out.append(text, FormatNumber(course, text));
+  if (station.hasCourse) out.append(text, FormatNumber(station.course, text));
   out += ',';
   AppendCsvField(out, station.utcDate);
   out += ',';
@@ -72,16 +70,14 @@ bool ReportLog::Publish(const StationTable& table, int slot, std::string& osErro
     m_file.Close();
     if (!MakeDirectories(m_dir, osError)) return false;
     std::uint64_t size = 0;
-    bool endsLine = true;
-    if (!m_file.Open(path, size, endsLine, osError)) return false;
+    if (!m_file.Open(path, size, osError)) return false;
     m_openPath = path;
-    if (!endsLine) m_line += "\r\n";  // a line cut off by a failed write
     if (size == 0) m_line += ReportLogHeader();
   }
-  AppendReportLogLine(m_line, station);
+  AppendReportLogLine(m_line, table.view(slot));
   if (m_file.Append(m_line, osError)) return true;
   osError = m_openPath + ": " + osError;
-  // Opened again at the next report, which ends any part of this line.
+  // Opened again at the next report, which cuts away any part of this line.
   m_file.Close();
   return false;
 }

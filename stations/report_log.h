@@ -5,8 +5,9 @@
 // Owns: the open day file and the date it is for.
 // Invariants: nothing already in a file is rewritten: files are opened for
 // appending only, a header goes only into an empty file, and a line cut off
-// by a failed write is ended before the next one. Each line is handed to the
-// OS before Publish returns.
+// by a failed write is cut away before the next one (a reader would take the
+// lines after a cut quoted field into it). Each line is handed to the OS
+// before Publish returns.
 // Thread: the receive worker, holding the table's lock; Close after it ended.
 #pragma once
 
@@ -20,6 +21,8 @@
 
 namespace rigplot {
 
+struct StationView;
+
 // Per OS: a file opened for appending only, paths in UTF-8. False results
 // come with the OS's text.
 class AppendFile {
@@ -29,9 +32,9 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile() { Close(); }
 
-  // Opens `path`, making it when missing. `size` gets its length and
-  // `endsLine` whether it is empty or ends in a line feed.
-  bool Open(const std::string& path, std::uint64_t& size, bool& endsLine, std::string& error);
+  // Opens `path`, making it when missing, and cuts away whatever follows its
+  // last line feed. `size` gets the length left.
+  bool Open(const std::string& path, std::uint64_t& size, std::string& error);
   // Writes all of `bytes` at the end of the file.
   bool Append(std::string_view bytes, std::string& error);
   void Close();
@@ -49,7 +52,7 @@ bool MakeDirectories(const std::string& dir, std::string& error);
 std::string_view ReportLogHeader();
 
 // Appends the CSV line of one station's report, CR LF included.
-void AppendReportLogLine(std::string& out, const StationRecord& station);
+void AppendReportLogLine(std::string& out, const StationView& station);
 
 class ReportLog : public StationOutput {
  public:

@@ -10,8 +10,7 @@
 
 namespace rigplot {
 
-bool AppendFile::Open(const std::string& path, std::uint64_t& size, bool& endsLine,
-                      std::string& error) {
+bool AppendFile::Open(const std::string& path, std::uint64_t& size, std::string& error) {
   Close();
   const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   struct stat info {};
@@ -20,9 +19,29 @@ bool AppendFile::Open(const std::string& path, std::uint64_t& size, bool& endsLi
     if (fd >= 0) ::close(fd);
     return false;
   }
-  size = static_cast<std::uint64_t>(info.st_size);
-  char last = '\n';
-  endsLine = size == 0 || (::pread(fd, &last, 1, info.st_size - 1) == 1 && last == '\n');
+  // Back to the end of the last whole line, block by block from the end.
+  off_t keep = 0;
+  char block[4096];
+  for (off_t end = info.st_size; end > 0 && keep == 0;) {
+    const off_t from = end > static_cast<off_t>(sizeof block) ? end - sizeof block : 0;
+    const auto length = static_cast<std::size_t>(end - from);
+    const ssize_t got = ::pread(fd, block, length, from);
+    if (got != static_cast<ssize_t>(length)) {
+      error = path + ": " + std::strerror(got < 0 ? errno : EIO);
+      ::close(fd);
+      return false;
+    }
+    for (std::size_t i = length; i > 0 && keep == 0; --i) {
+      if (block[i - 1] == '\n') keep = from + static_cast<off_t>(i);
+    }
+    end = from;
+  }
+  if (keep != info.st_size && ::ftruncate(fd, keep) != 0) {
+    error = path + ": " + std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  size = static_cast<std::uint64_t>(keep);
   m_handle = fd;
   return true;
 }

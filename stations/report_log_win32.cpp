@@ -6,33 +6,66 @@
 
 namespace rigplot {
 
-bool AppendFile::Open(const std::string& path, std::uint64_t& size, bool& endsLine,
-                      std::string& error) {
+namespace {
+
+// Cuts away whatever follows the file's last line feed, through a handle of
+// its own: the one for appending may not move the end of the file.
+DWORD CutToLastLine(const std::wstring& wide, std::uint64_t& size) {
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  LARGE_INTEGER length{};
+  DWORD result = GetFileSizeEx(file, &length) ? ERROR_SUCCESS : GetLastError();
+  const auto total = static_cast<std::uint64_t>(length.QuadPart);
+  std::uint64_t keep = 0;
+  char block[4096];
+  for (std::uint64_t end = total; result == ERROR_SUCCESS && end > 0 && keep == 0;) {
+    const std::uint64_t from = end > sizeof block ? end - sizeof block : 0;
+    const auto wanted = static_cast<DWORD>(end - from);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    DWORD read = 0;
+    if (!ReadFile(file, block, wanted, &read, &at) || read != wanted) {
+      result = read != wanted ? ERROR_READ_FAULT : GetLastError();
+      break;
+    }
+    for (DWORD i = wanted; i > 0 && keep == 0; --i) {
+      if (block[i - 1] == '\n') keep = from + i;
+    }
+    end = from;
+  }
+  if (result == ERROR_SUCCESS && keep != total) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(keep);
+    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+      result = GetLastError();
+    }
+  }
+  CloseHandle(file);
+  size = keep;
+  return result;
+}
+
+}  // namespace
+
+bool AppendFile::Open(const std::string& path, std::uint64_t& size, std::string& error) {
   Close();
   const std::wstring wide = WidePath(path, CP_UTF8);
-  // Append data only: every write lands at the end, whatever else has the
-  // file open; readers may keep it open meanwhile.
-  const HANDLE file = wide.empty()
-                          ? INVALID_HANDLE_VALUE
-                          : CreateFileW(wide.c_str(), GENERIC_READ | FILE_APPEND_DATA,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  LARGE_INTEGER length{};
-  if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &length)) {
-    error = path + ": " + SystemMessage(wide.empty() ? ERROR_INVALID_NAME : GetLastError());
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  const DWORD cut = wide.empty() ? ERROR_INVALID_NAME : CutToLastLine(wide, size);
+  if (cut != ERROR_SUCCESS) {
+    error = path + ": " + SystemMessage(cut);
     return false;
   }
-  size = static_cast<std::uint64_t>(length.QuadPart);
-  endsLine = true;
-  if (size > 0) {
-    OVERLAPPED at{};
-    const std::uint64_t lastByte = size - 1;
-    at.Offset = static_cast<DWORD>(lastByte);
-    at.OffsetHigh = static_cast<DWORD>(lastByte >> 32);
-    char last = '\n';
-    DWORD read = 0;
-    endsLine = ReadFile(file, &last, 1, &read, &at) && read == 1 && last == '\n';
+  // Append data only: every write lands at the end, whatever else has the
+  // file open; readers may keep it open meanwhile.
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = path + ": " + SystemMessage(GetLastError());
+    return false;
   }
   m_handle = reinterpret_cast<std::intptr_t>(file);
   return true;

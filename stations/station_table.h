@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "report/report_parser.h"
@@ -22,9 +23,14 @@ struct StationRecord : PendingReport {
   std::uint64_t lastHeard = 0;  // store sequence number of the latest report
 };
 
+struct StationView;
+
 class StationTable {
  public:
   static constexpr int kSlots = 100;
+
+  StationTable();
+  ~StationTable();
 
   // Updates the slot with the report's callsign, or takes a new one, and
   // returns that slot's index. Caller holds mutex().
@@ -34,10 +40,20 @@ class StationTable {
   // Caller holds mutex().
   void Clear();
 
+  // Makes this table a copy of another's first `count` slots, slot for slot,
+  // store numbers included; a slot whose report is unchanged keeps its
+  // decoded view. For a copy rendered on a thread of its own (the live
+  // feed). Caller holds mutex().
+  void MirrorSlots(const StationRecord* records, int count);
+
   int count() const { return m_stationCount; }
   // The count as the last store or clear left it; any thread, no lock.
   int publishedCount() const { return m_publishedCount.load(std::memory_order_relaxed); }
   const StationRecord& slot(int index) const { return m_slots[index]; }
+
+  // The slot's report decoded for the open formats (station_view.h), read
+  // at the first call after each store and kept. Caller holds mutex().
+  const StationView& view(int index) const;
 
   std::mutex& mutex() const { return m_lock; }
 
@@ -45,6 +61,9 @@ class StationTable {
   void copyInto(StationRecord& slot, const PendingReport& report);
 
   std::array<StationRecord, kSlots> m_slots;
+  // Decoded on demand, with the lastHeard each view was read at.
+  struct Views;
+  mutable std::unique_ptr<Views> m_views;
   int m_stationCount = 0;
   std::atomic<int> m_publishedCount{0};
   std::uint64_t m_storeSequence = 0;

@@ -86,11 +86,10 @@ void LiveFeed::RenderSnapshot() {
   snapshot->version = version;
   {
     std::scoped_lock shadowLock(m_shadowLock);
-    // The slots hold distinct callsigns, so storing them in slot order puts
-    // each in the slot it has in the radio link's table.
+    // Slot for slot as in the radio link's table; a station not heard since
+    // the last snapshot is not decoded again.
     std::scoped_lock tableLock(m_shadow.mutex());
-    m_shadow.Clear();
-    for (int i = 0; i < m_recordCount; ++i) m_shadow.StoreReport(m_records[i]);
+    m_shadow.MirrorSlots(m_records.data(), m_recordCount);
     m_geojson(snapshot->geojson, m_shadow);
     m_shadowVersion = version;
   }

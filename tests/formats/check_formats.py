@@ -71,6 +71,8 @@ def hostile_stream():
         report(b"", b"S", b"", b"W", b"EMPTY"),
         report(b"353", b"N", b"13945.6789", b"E", b"CUT3"),
         report(b"3539.", b"N", b"13945.", b"E", b"NODEC"),
+        report(*ok, b"=1+2", symbol=b"@A", message=b"=cmd|' /C calc'!A0"),
+        report(*ok, b"+CALL", repeater=b"-REP", message=b"\t=1", symbol=b"\x88\xca"),
     ])
 
 
@@ -96,6 +98,13 @@ def plain(text):
             line = line[:-1] + "/"
         lines.append(re.sub("[\ufffd\x80\uf8f0-\uf8f3]", "", line))
     return "\n".join(lines)
+
+
+def csv_text(text):
+    """A text as the log keeps it: control characters as blanks, and an
+    apostrophe in front of what a spreadsheet would run as a formula."""
+    safe = "".join(" " if ord(c) < 0x20 or ord(c) == 0x7F else c for c in text)
+    return "'" + safe if text[:1] and text[0] in "=+-@\t\r" else safe
 
 
 def map_points(path):
@@ -137,7 +146,7 @@ def check_station(where, point, feature, placemark, row):
     check(course == props["course"], where + ": log course")
     for name in ("received_at", "callsign", "repeater", "symbol", "utc_date", "utc_time",
                  "message"):
-        check(row[name] == props[name], "%s: log %s" % (where, name))
+        check(row[name] == csv_text(props[name]), "%s: log %s" % (where, name))
     # KML: the same station, the map script's information text as description.
     check(plain(placemark.findtext("k:name", "", KML)) == plain(props["callsign"]),
           where + ": KML name")
@@ -191,7 +200,7 @@ def check_session(writer, name, stream_path):
               "%s: %d points, %d features, %d placemarks" % (name, count, len(features),
                                                             len(placemarks)))
         for i, (point, feature, placemark) in enumerate(zip(points, features, placemarks)):
-            row = last.get(feature["properties"]["callsign"])
+            row = last.get(csv_text(feature["properties"]["callsign"]))
             if check(row is not None, "%s station %d: not in the log" % (name, i + 1)):
                 check_station("%s station %d" % (name, i + 1), point, feature, placemark, row)
         print("%s: %d reports, %d stations, %d log files" % (name, reports, count, len(days)))

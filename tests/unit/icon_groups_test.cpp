@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "stations/report_fields.h"
 #include "tests/support/cp932.h"
 
 namespace rigplot {

@@ -1,10 +1,14 @@
 // The map script on disk, POSIX side: the new file is swapped in beside the
 // old one, failures keep the old file, and the path comes from TEMP or TMPDIR.
+// The report log on a full disk.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +19,9 @@
 #include <vector>
 
 #include "stations/map_script_writer.h"
+#include "stations/report_log.h"
 #include "stations/station_table.h"
+#include "stations/station_view.h"
 #include "tests/support/environment.h"
 #include "tests/support/files.h"
 #include "tests/support/map_script.h"
@@ -28,6 +34,7 @@ using test::Lines;
 using test::ReadWholeFile;
 using test::Station;
 using test::Store;
+using test::TempDir;
 
 // Descriptors this process has open.
 int OpenDescriptors() {
@@ -131,6 +138,34 @@ TEST_F(MapScriptWrite, FailedWriteKeepsTheOldFile) {
   EXPECT_EQ(Lines(ReadWholeFile(m_path)).size(), 103u);
 }
 
+// Writers killed in mid-rewrite leave their new files behind; the next
+// writer's first rewrite removes them, but not a new file another live
+// writer holds (locked while it writes) nor names that are not ours.
+TEST_F(MapScriptWrite, FirstRewriteRemovesWhatKilledWritersLeft) {
+  for (int round = 0; round < 20; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (;;) (void)m_writer.Write(m_path, m_table);
+    }
+    usleep(static_cast<useconds_t>(1000 + round * 250));
+    kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  }
+  ASSERT_TRUE(test::WriteWholeFile(m_dir / "0.mps.a1B2c3", "mapserver script"));
+  for (const char* name : {"0.mps.keep", "0.mps.a1B2c3.txt", "other.mps.Zz9Zz9"}) {
+    ASSERT_TRUE(test::WriteWholeFile(m_dir / name, "not ours"));
+  }
+  ASSERT_TRUE(test::WriteWholeFile(m_dir / "0.mps.LiVe01", "in the making"));
+  const int live = open((m_dir / "0.mps.LiVe01").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+  MapScriptWriter started;
+  EXPECT_TRUE(started.Write(m_path, m_table));
+  close(live);
+  EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{"0.mps", "0.mps.LiVe01", "0.mps.a1B2c3.txt",
+                                                       "0.mps.keep", "other.mps.Zz9Zz9"}));
+}
+
 // The viewer may read at any moment: it must always see one whole file.
 TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
   ASSERT_TRUE(m_writer.Write(m_path, m_table));
@@ -144,6 +179,48 @@ TEST_F(MapScriptWrite, ReaderNeverSeesAPartialFile) {
   EXPECT_EQ(reader.firstBad(), "");
   EXPECT_GT(reader.reads(), 0);
   EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"0.mps"});
+}
+
+// The report log on a full disk (the same limit): a line cut in the middle
+// goes, and the next report's line follows the last whole one, so no reader
+// takes the lines after a cut quoted field into it.
+TEST(ReportLogOnDisk, LineCutByAFullDiskGoesBeforeTheNext) {
+  TempDir dir;
+  StationTable table;
+  std::scoped_lock lock(table.mutex());
+  ReportLog log(dir.path());
+  auto store = [&](int i) {
+    PendingReport report = Station("JA1ABC", "0", "90", "10");
+    report.receivedTime = 1796741999;
+    report.message = std::string(200, static_cast<char>('a' + i)) + ",\"quoted\"";
+    return table.StoreReport(report);
+  };
+  std::string lines[3];
+  for (int i = 0; i < 3; ++i) AppendReportLogLine(lines[i], table.view(store(i)));
+  const std::string header(ReportLogHeader());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only the second line meets the limit, halfway.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t saved = limit.rlim_cur;
+    std::string error;
+    int failed = 0;
+    for (int i = 0; i < 3; ++i) {
+      const int slot = store(i);
+      limit.rlim_cur = i == 1 ? header.size() + lines[0].size() + lines[1].size() / 2 : saved;
+      setrlimit(RLIMIT_FSIZE, &limit);
+      if (!log.Publish(table, slot, error)) failed |= 1 << i;
+    }
+    _exit(failed);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2) << "only the second line fails";
+  EXPECT_EQ(ReadWholeFile(log.PathFor(1796741999)), header + lines[0] + lines[2]);
 }
 
 TEST(MapScriptPath, FirstNonEmptyOfTempAndTmpdir) {

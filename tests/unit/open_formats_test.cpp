@@ -18,6 +18,8 @@
 #include "stations/kml.h"
 #include "stations/radio_text.h"
 #include "stations/report_log.h"
+#include "stations/station_view.h"
+#include "stations/text_escape.h"
 #include "tests/support/map_script.h"
 #include "tests/support/stations.h"
 
@@ -80,16 +82,39 @@ TEST(RadioText, EveryCharacterReadsAlikeOnEveryOs) {
 TEST(RadioText, EscapesEveryByteForJsonXmlAndCsv) {
   const std::string hostile = "a\"b\\c<d>&e'f\tg\nh\ri\x01j\x7fk,\x88";
   std::string json, xml, csv;
-  AppendJsonString(json, hostile);
-  AppendXmlText(xml, hostile);
-  AppendCsvField(csv, hostile);
+  AppendJsonString(json, Utf8(hostile));
+  AppendXmlText(xml, Utf8(hostile));
+  AppendCsvField(csv, Utf8(hostile));
   EXPECT_EQ(json,
             "\"a\\\"b\\\\c\\u003cd\\u003e\\u0026e'f\\tg\\nh\\ri\\u0001j\\u007fk,\xef\xbf\xbd\"");
   EXPECT_EQ(xml, "a&quot;b\\c&lt;d&gt;&amp;e&#39;f&#9;g&#10;h&#13;i j\x7fk,\xef\xbf\xbd");
-  EXPECT_EQ(csv, "\"a\"\"b\\c<d>&e'f\tg\nh\ri\x01j\x7fk,\xef\xbf\xbd\"");
-  std::string plain;
-  AppendCsvField(plain, "JA1ABC B");
-  EXPECT_EQ(plain, "JA1ABC B");
+  EXPECT_EQ(csv, "\"a\"\"b\\c<d>&e'f g h i j k,\xef\xbf\xbd\"");
+}
+
+// The log is opened in spreadsheets and followed in terminals: nothing from
+// the air may run there as a formula or an escape sequence.
+TEST(RadioText, CsvFieldsRunNeitherFormulasNorEscapes) {
+  const struct {
+    const char* in;
+    const char* out;
+  } rows[] = {
+      {"JA1ABC B", "JA1ABC B"},                       // plain text as it is
+      {"a-b=c", "a-b=c"},                             // only the first byte counts
+      {"=1+2", "'=1+2"},                              // formula
+      {"=cmd|' /C calc'!A0", "'=cmd|' /C calc'!A0"},  // command through DDE
+      {"+1", "'+1"},                                  // formula by sign
+      {"-1", "'-1"},                                  //
+      {"@SUM(A1)", "'@SUM(A1)"},                      // formula by function
+      {"\tx", "' x"},                                 // tab first
+      {"\rx", "' x"},                                 // CR first
+      {"=a,b", "\"'=a,b\""},                          // quoted and kept text
+      {"\x1b[31mred\x1b[0m\x7f", " [31mred [0m "},    // terminal escapes, DEL
+  };
+  for (const auto& row : rows) {
+    std::string csv;
+    AppendCsvField(csv, row.in);
+    EXPECT_EQ(csv, row.out) << row.in;
+  }
 }
 
 class OpenFormats : public ::testing::Test {
@@ -163,7 +188,7 @@ TEST_F(OpenFormats, OneStationInEachFormat) {
                      "</coordinates></Point></Placemark>\n</Document>\n</kml>\n"),
             std::string::npos);
   out.clear();
-  AppendReportLogLine(out, table.slot(0));
+  AppendReportLogLine(out, table.view(0));
   EXPECT_EQ(out,
             "2026-12-08T23:59:59+09:00,JA1ABC,JR1WN A,0,-35.652057,139.761315,18.52,123.4,051225,"
             "093015,\"say \"\"hi\"\" <&>\"\r\n");
@@ -186,15 +211,17 @@ TEST_F(OpenFormats, LogAppendsByLocalDayAcrossARestart) {
   const std::string day1 = Read("logs/a/rigplot-2026-12-08.csv");
   EXPECT_EQ(day1.rfind(header, 0), 0u);
   EXPECT_NE(day1.find("\r\n2026-12-08T23:59:59+09:00,JA1ABC,"), std::string::npos);
+  // A quoted field cut by a failed write would take the lines after it in.
+  const std::string day2 = Read("logs/a/rigplot-2026-12-09.csv");
+  EXPECT_EQ(day2.rfind(header, 0), 0u);
   std::ofstream(m_dir / "logs/a/rigplot-2026-12-09.csv", std::ios::binary | std::ios::app)
-      << "2026-12-09T00:00:00+09:00,cut";
+      << "2026-12-09T00:00:00+09:00,cut,\"in a quoted fie";
   ReportLog restarted(Path("logs/a"));
   const int slot = table.StoreReport(At("JH2XYZ", kBeforeMidnight + 2));
   ASSERT_TRUE(restarted.Publish(table, slot, error)) << error;
-  const std::string day2 = Read("logs/a/rigplot-2026-12-09.csv");
-  EXPECT_EQ(day2.find(header), 0u);
-  EXPECT_EQ(day2.find(header, 1), std::string::npos);
-  EXPECT_NE(day2.find(",cut\r\n2026-12-09T00:00:01+09:00,JH2XYZ,"), std::string::npos) << day2;
+  std::string line;
+  AppendReportLogLine(line, table.view(slot));
+  EXPECT_EQ(Read("logs/a/rigplot-2026-12-09.csv"), day2 + line);
   EXPECT_EQ(Read("logs/a/rigplot-2026-12-08.csv"), day1);
 }
 

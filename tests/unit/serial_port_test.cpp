@@ -1,9 +1,11 @@
 #include "radio/serial_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -70,6 +72,90 @@ TEST(SerialPort, SecondOpenOfTheSameDeviceFails) {
   EXPECT_TRUE(second.Open(pty.path(), 9600));
   second.Close();
   EXPECT_FALSE(std::filesystem::exists(lockFile));
+}
+
+// Two copies started together over a stale lock, many times: the one that
+// opens the port always holds the lock file.
+TEST(SerialPort, TwoOpenersOverAStaleLockLeaveTheLockWithTheWinner) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const std::string lockFile = test::LockFileFor(pty.path());
+  constexpr long kNoSuchProcess = 99999999;  // above any pid_max
+  constexpr int kTrials = 200;
+  int opened = 0;
+  int unlocked = 0;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    ASSERT_TRUE(test::WriteWholeFile(lockFile, test::LockText(kNoSuchProcess)));
+    // Closing a pipe's writing end wakes every reader at once.
+    int go[2];
+    int check[2];
+    int said[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(check), 0);
+    ASSERT_EQ(::pipe(said), 0);
+    pid_t children[2];
+    for (pid_t& child : children) {
+      child = ::fork();
+      if (child != 0) continue;
+      ::close(go[1]);
+      ::close(check[1]);
+      ::close(said[0]);
+      char byte = 0;
+      (void)!::read(go[0], &byte, 1);  // released together
+      SerialPort port;
+      const bool open = port.Open(pty.path(), 9600);
+      byte = open ? 'o' : '-';
+      (void)!::write(said[1], &byte, 1);
+      (void)!::read(check[0], &byte, 1);  // once both have tried
+      const bool ours = test::ReadWholeFile(lockFile) == test::LockText(::getpid());
+      port.Close();
+      ::_exit(open && !ours ? 1 : 0);
+    }
+    ::close(go[0]);
+    ::close(check[0]);
+    ::close(said[1]);
+    ::close(go[1]);
+    char results[2];
+    std::size_t got = 0;
+    while (got < 2) {
+      const ssize_t n = ::read(said[0], results + got, 2 - got);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    ::close(check[1]);
+    ::close(said[0]);
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++unlocked;
+    }
+    opened += static_cast<int>(std::count(results, results + got, 'o'));
+  }
+  std::filesystem::remove(lockFile);
+  EXPECT_EQ(unlocked, 0) << "trials where the port was open without our lock file";
+  EXPECT_EQ(opened, kTrials) << "exactly one of the two opens, every time";
+}
+
+// A lock that another program made under the name the user gave (a udev
+// link) keeps us out as well; ours stays named after the real device.
+TEST(SerialPort, HonoursALiveLockUnderTheLinksName) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TempDir dir;
+  const std::string name = "dstar-" + std::to_string(::getpid());
+  const std::string link = dir / name;
+  std::filesystem::create_symlink(pty.path(), link);
+  const std::string linkLock = "/run/lock/LCK.." + name;
+  ASSERT_TRUE(test::WriteWholeFile(linkLock, test::LockText(::getppid())));
+  SerialPort port;
+  std::string reason;
+  EXPECT_FALSE(port.Open(link, 9600, &reason));
+  EXPECT_NE(reason.find("locked by process " + std::to_string(::getppid())), std::string::npos)
+      << reason;
+  std::filesystem::remove(linkLock);
+  ASSERT_TRUE(port.Open(link, 9600, &reason)) << reason;
+  EXPECT_EQ(test::ReadWholeFile(test::LockFileFor(pty.path())), test::LockText(::getpid()));
+  EXPECT_FALSE(std::filesystem::exists(linkLock));
 }
 
 TEST(SerialPort, LineSettingsSeenFromTheOtherSide) {

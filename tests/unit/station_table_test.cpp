@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "stations/station_view.h"
 #include "tests/support/stations.h"
 
 namespace rigplot {
@@ -15,11 +16,8 @@ namespace {
 using test::Store;
 
 PendingReport Heard(const std::string& callsign, const std::string& message = "hi") {
-  PendingReport r;
-  r.callsign = callsign;
+  PendingReport r = test::Station(callsign.c_str(), "0", "90", "10");
   r.message = message;
-  r.latitude = "35/39.1234";
-  r.symbol = "0";
   std::strcpy(r.receivedAt, "26/12/07 21:23:45");
   return r;
 }
@@ -118,6 +116,36 @@ TEST(StationTableTest, ClearNeverFallsInsideAStoreAndRewrite) {
   worker.join();
   EXPECT_GT(clears, 0);
   EXPECT_EQ(torn.load(), 0);
+}
+
+// The decoded view follows every store, in the table and in a mirror of it
+// (the live feed's copy), through updates, a clear and a reused slot.
+TEST(StationTableTest, ViewsFollowStoresAndMirrors) {
+  StationTable table;
+  StationTable mirror;
+  std::scoped_lock lock(table.mutex(), mirror.mutex());
+  auto messages = [](const StationTable& t) {
+    std::string seen;
+    for (int i = 0; i < t.count(); ++i) seen += t.view(i).callsign + "=" + t.view(i).message + " ";
+    return seen;
+  };
+  const char* steps[][2] = {{"JA1ABC", "first"},
+                            {"JH1XYZ", "other"},
+                            {"JA1ABC", "second"},
+                            {nullptr, nullptr},
+                            {"JE1NEW", "after"}};
+  const char* want[] = {"JA1ABC=first ", "JA1ABC=first JH1XYZ=other ",
+                        "JA1ABC=second JH1XYZ=other ", "", "JE1NEW=after "};
+  for (int step = 0; step < 5; ++step) {
+    if (steps[step][0] == nullptr) {
+      table.Clear();
+    } else {
+      table.StoreReport(Heard(steps[step][0], steps[step][1]));
+    }
+    EXPECT_EQ(messages(table), want[step]) << step;
+    mirror.MirrorSlots(&table.slot(0), table.count());
+    EXPECT_EQ(messages(mirror), want[step]) << step;
+  }
 }
 
 }  // namespace
