@@ -119,6 +119,8 @@ LinkResult RadioLink::Open(const PortConfig& config) {
   if (!m_parts->port.Open(m_config.portPath, m_config.baudRate, &osError)) {
     return {LinkFailure::kPortNotOpened, osError};
   }
+  // Said here once; the worker's reopens keep quiet about it.
+  if (m_sink && !m_parts->port.lockWarning().empty()) m_sink(m_parts->port.lockWarning());
   return {};
 }
 
