@@ -28,6 +28,7 @@ struct CommandLine {
   bool webEnabled = true;             // --web off turns the page off
   std::string webHost = "127.0.0.1";  // --web ADDR:PORT
   int webPort = 8073;
+  int webClients = 256;                  // --web-clients N: connections served at once
   std::string tilesUrl = kDefaultTiles;  // --tiles URL, empty for --tiles none
 
   static constexpr const char* kDefaultTiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";

@@ -102,6 +102,10 @@ void LiveFeed::RenderSnapshot() {
     old = std::exchange(m_latest, std::move(snapshot));
   }
   m_changed.notify_all();
+  {
+    std::scoped_lock lock(m_wakeLock);
+    if (m_wake) m_wake();
+  }
   // `old` is freed here, outside the lock, unless a client still sends it.
 }
 
@@ -123,6 +127,11 @@ void LiveFeed::AppendEvent(std::string& out, const std::string& json) {
     start = end + 1;
   }
   out += '\n';
+}
+
+void LiveFeed::SetWake(std::function<void()> wake) {
+  std::scoped_lock lock(m_wakeLock);
+  m_wake = std::move(wake);
 }
 
 std::shared_ptr<const FeedSnapshot> LiveFeed::Latest() const {

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,12 @@ class LiveFeed {
   void Cleared();
 
   std::shared_ptr<const FeedSnapshot> Latest() const;
+
+  // Called on the feed's thread after each new snapshot, for a server that
+  // waits on sockets rather than on the feed; it must only post itself
+  // somewhere and return. Empty to stop: once that call returns, `wake` is
+  // never called again.
+  void SetWake(std::function<void()> wake);
 
   // A snapshot newer than `seen`, waiting up to `limit` for one; null when the
   // limit passed or the feed is stopping.
@@ -108,6 +115,9 @@ class LiveFeed {
   std::shared_ptr<const FeedSnapshot> m_latest;
   std::uint64_t m_nextVersion = 1;
   bool m_stopping = false;
+
+  std::mutex m_wakeLock;  // held while `m_wake` runs, so that SetWake waits it out
+  std::function<void()> m_wake;
 
   std::mutex m_stopLock;
   std::thread m_thread;

@@ -21,6 +21,7 @@ std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
   settings.host = line.webHost;
   settings.port = line.webPort;
   settings.tilesUrl = line.tilesUrl;
+  settings.maxClients = line.webClients;
   std::string origin;
   if (!settings.tilesUrl.empty() && !TileOrigin(settings.tilesUrl, origin)) {
     if (sink) sink("page: tiles URL '" + settings.tilesUrl + "' not usable; plain background");
@@ -36,6 +37,11 @@ std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
            ": " + osError);
     }
     return nullptr;
+  }
+  if (page->servesNetwork() && sink) {
+    sink("warning: the page on " + page->boundAddress() +
+         " is open to the network without a password: anyone who can reach it can see the "
+         "stations heard, the serial port and the output paths");
   }
   link.AddOutput(std::make_unique<LiveFeedOutput>(page->feed(), page->url()));
   return page;

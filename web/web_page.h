@@ -42,6 +42,7 @@ class WebPage {
   std::string url() const { return m_server.url(); }
   std::string boundAddress() const { return m_server.boundAddress(); }
   int port() const { return m_server.port(); }
+  bool servesNetwork() const { return m_server.servesNetwork(); }
   std::shared_ptr<LiveFeed> feed() const { return m_feed; }
 
  private:
@@ -52,7 +53,8 @@ class WebPage {
 // Takes the page's address as the command line asks and adds its live feed
 // to the link; Serve() starts answering. Call after link.Open and before
 // link.Start. Null when the page is off or its address cannot be taken; the
-// sink is then told once why.
+// sink is then told once why. A page served beyond this machine is said to the
+// sink as a warning.
 std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
                                       const LinkEventSink& sink);
 
