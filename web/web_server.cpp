@@ -643,6 +643,7 @@ class WebServer::Impl::Connection : public std::enable_shared_from_this<Connecti
         if (m_phase != Phase::kStream) {
           m_phase = Phase::kStream;
           m_in = boost::beast::flat_buffer();  // a stream reads nothing more
+          m_parser.reset();
           Drain();
         }
         if (m_pending) SendPending();
