@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -91,13 +92,13 @@ struct PagedLink {
   }
 };
 
-// A thousand browsers' event streams on one epoll thread, so that the
+// A thousand browsers' event streams on two epoll threads, so that the
 // clients' own threads do not crowd the server out: each connection counts
 // whole `stations` events and keeps the time each one finished arriving.
 class EventClients {
  public:
   EventClients(int port, int count) : m_arrivals(static_cast<std::size_t>(count)) {
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    for (int& epoll : m_epolls) epoll = ::epoll_create1(EPOLL_CLOEXEC);
     for (int i = 0; i < count; ++i) {
       const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       sockaddr_in address{};
@@ -114,18 +115,18 @@ class EventClients {
       epoll_event event{};
       event.events = EPOLLIN;
       event.data.u32 = static_cast<std::uint32_t>(i);
-      ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, sock, &event);
+      ::epoll_ctl(m_epolls[i % kReaders], EPOLL_CTL_ADD, sock, &event);
       m_socks.push_back(sock);
       m_index.push_back(i);
     }
     m_tails.resize(m_arrivals.size());
-    m_thread = std::thread([this] { Read(); });
+    for (int r = 0; r < kReaders; ++r) m_threads.emplace_back([this, r] { Read(m_epolls[r]); });
   }
   ~EventClients() {
     m_stop = true;
-    if (m_thread.joinable()) m_thread.join();
+    for (std::thread& thread : m_threads) thread.join();
     for (const int sock : m_socks) ::close(sock);
-    ::close(m_epoll);
+    for (const int epoll : m_epolls) ::close(epoll);
   }
 
   std::size_t connected() const { return m_socks.size(); }
@@ -145,12 +146,12 @@ class EventClients {
   }
 
  private:
-  void Read() {
+  void Read(int epoll) {
     static constexpr std::string_view kEnd = "data: ]}\n\n";  // the last line of every event
     std::vector<epoll_event> ready(256);
     std::vector<char> buffer(1 << 18);
     while (!m_stop) {
-      const int n = ::epoll_wait(m_epoll, ready.data(), static_cast<int>(ready.size()), 100);
+      const int n = ::epoll_wait(epoll, ready.data(), static_cast<int>(ready.size()), 100);
       for (int k = 0; k < n; ++k) {
         const std::uint32_t i = ready[k].data.u32;
         const auto got = ::recv(m_socks[IndexOf(i)], buffer.data(), buffer.size(), MSG_DONTWAIT);
@@ -177,11 +178,12 @@ class EventClients {
         m_index.begin());
   }
 
-  int m_epoll = -1;
+  static constexpr int kReaders = 2;
+  std::array<int, kReaders> m_epolls{};
   std::vector<int> m_socks;
   std::vector<int> m_index;
   std::vector<std::string> m_tails;
-  std::thread m_thread;
+  std::vector<std::thread> m_threads;
   std::atomic<bool> m_stop{false};
   std::mutex m_lock;
   std::vector<std::vector<Clock::time_point>> m_arrivals;
@@ -231,6 +233,20 @@ class Rigplotd {
 
   int port() const { return m_port; }
   const test::Pty& pty() const { return m_pty; }
+  // Its CPU time so far, user and system, in milliseconds.
+  double CpuMs() const {
+    std::ifstream in("/proc/" + std::to_string(m_pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t close = stat.rfind(')');
+    long utime = 0, stime = 0;
+    if (close == std::string::npos ||
+        std::sscanf(stat.c_str() + close + 1,
+                    " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2) {
+      return 0;
+    }
+    return static_cast<double>(utime + stime) * 1000.0 /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
   // A line of /proc/PID/status as a number ("VmRSS" in kB, "Threads").
   long Status(const std::string& field) const {
     std::ifstream in("/proc/" + std::to_string(m_pid) + "/status");
@@ -280,14 +296,23 @@ void BM_PageEventLatency(benchmark::State& state) {
   for (int n = 0; n < 100; ++n) all += StationReport(n, 0);
   daemon.pty().Send(all);
   const long threadsAlone = daemon.Status("Threads");
+  const std::string status =
+      "GET /status.json HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(daemon.port()) +
+      "\r\nConnection: close\r\n\r\n";
+  test::WaitUntil([&] {
+    return Exchange(daemon.port(), status).find("\"stations\":100") != std::string::npos;
+  });
   EventClients clients(daemon.port(), kClients);
   // The first event of every stream holds the 100 stations.
   test::WaitUntil([&] { return clients.MinEvents() >= 1; });
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const std::size_t first = clients.MinEvents();
+  std::vector<std::size_t> first;  // each client's events before the first round
+  for (const auto& arrivals : clients.Arrivals()) first.push_back(arrivals.size());
   std::vector<Clock::time_point> sent;
   int step = 1;
   long peakRss = 0;
+  const double cpuBefore = daemon.CpuMs();
+  const auto start = Clock::now();
   for (auto _ : state) {
     auto next = Clock::now();
     for (int round = 0; round < 200; ++round, ++step) {
@@ -302,17 +327,27 @@ void BM_PageEventLatency(benchmark::State& state) {
       peakRss = std::max(peakRss, daemon.Status("VmRSS"));
     }
     const auto limit = Clock::now() + std::chrono::seconds(10);
-    while (clients.MinEvents() < first + sent.size() && Clock::now() < limit) {
+    const auto allArrived = [&] {
+      const auto all = clients.Arrivals();
+      for (std::size_t c = 0; c < all.size(); ++c) {
+        if (all[c].size() < first[c] + sent.size()) return false;
+      }
+      return true;
+    };
+    while (!allArrived() && Clock::now() < limit) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
+  const double cpuShare = (daemon.CpuMs() - cpuBefore) /
+                          std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   std::vector<double> latencies;
   std::size_t missed = 0;
-  for (const auto& arrivals : clients.Arrivals()) {
+  const auto arrivals = clients.Arrivals();
+  for (std::size_t c = 0; c < arrivals.size(); ++c) {
     for (std::size_t r = 0; r < sent.size(); ++r) {
-      if (first + r < arrivals.size()) {
+      if (first[c] + r < arrivals[c].size()) {
         latencies.push_back(
-            std::chrono::duration<double, std::milli>(arrivals[first + r] - sent[r]).count());
+            std::chrono::duration<double, std::milli>(arrivals[c][first[c] + r] - sent[r]).count());
       } else {
         ++missed;
       }
@@ -324,6 +359,7 @@ void BM_PageEventLatency(benchmark::State& state) {
   state.counters["p99_ms"] = Percentile(latencies, 0.99);
   state.counters["max_ms"] = Percentile(latencies, 1.0);
   state.counters["rss_mb"] = static_cast<double>(peakRss) / 1024.0;
+  state.counters["rigplotd_cpu_pct"] = cpuShare * 100.0;
   state.counters["threads_alone"] = static_cast<double>(threadsAlone);
   state.counters["threads_serving"] = static_cast<double>(daemon.Status("Threads"));
 }
