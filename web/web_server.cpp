@@ -644,6 +644,9 @@ class WebServer::Impl::Connection : public std::enable_shared_from_this<Connecti
           m_phase = Phase::kStream;
           m_in = boost::beast::flat_buffer();  // a stream reads nothing more
           m_parser.reset();
+          // The latest now, not when the head was asked for: a snapshot
+          // offered meanwhile was passed over.
+          m_pending = m_server.m_feed->Latest();
           Drain();
         }
         if (m_pending) SendPending();
@@ -785,7 +788,6 @@ void WebServer::Impl::Connection::AnswerAsset(const http::request<http::empty_bo
 // The whole table at once, then after every change; a comment line keeps a
 // quiet stream open through proxies.
 void WebServer::Impl::Connection::StartStream(bool close) {
-  m_pending = m_server.m_feed->Latest();
   m_head =
       "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
       "Transfer-Encoding: chunked\r\n";
