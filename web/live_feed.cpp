@@ -101,7 +101,6 @@ void LiveFeed::RenderSnapshot() {
     if (m_stopping) return;
     old = std::exchange(m_latest, std::move(snapshot));
   }
-  m_changed.notify_all();
   {
     std::scoped_lock lock(m_wakeLock);
     if (m_wake) m_wake();
@@ -139,14 +138,6 @@ std::shared_ptr<const FeedSnapshot> LiveFeed::Latest() const {
   return m_latest;
 }
 
-std::shared_ptr<const FeedSnapshot> LiveFeed::WaitNewer(std::uint64_t seen,
-                                                        std::chrono::milliseconds limit) const {
-  std::unique_lock lock(m_lock);
-  m_changed.wait_for(lock, limit, [&] { return m_stopping || m_latest->version > seen; });
-  if (m_stopping || m_latest->version <= seen) return nullptr;
-  return m_latest;
-}
-
 std::shared_ptr<const std::string> LiveFeed::Kml() {
   std::scoped_lock shadowLock(m_shadowLock);
   if (!m_kmlText || m_kmlVersion != m_shadowVersion) {
@@ -171,12 +162,6 @@ void LiveFeed::Stop() {
     std::scoped_lock lock(m_lock);
     m_stopping = true;
   }
-  m_changed.notify_all();
-}
-
-bool LiveFeed::stopping() const {
-  std::scoped_lock lock(m_lock);
-  return m_stopping;
 }
 
 bool LiveFeedOutput::Publish(const StationTable& table, int slot, std::string& /*osError*/) {
