@@ -29,6 +29,7 @@ core=$(bench 'BM_StoreReport|BM_Render100|BM_Rewrite100|BM_AllFourFiles100')
 link=$(bench 'BM_EndToEndPty')
 idle=$(bench 'BM_IdleSilentLine')
 page=$(bench 'BM_PageEventLatency')
+range=$(bench 'BM_HostileRange')
 # Medians of five interleaved runs: the worker's figures are a few µs apart.
 page_worker=$("$build/rigplot_bench" --benchmark_format=csv --benchmark_filter=BM_WorkerStoreAndRewrite \
   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
@@ -95,6 +96,11 @@ worker_ticks=$(figure "$(field BM_IdleSilentLine cpu_ms <<<"$idle")" "$(figure "
 worker_wakeups=$(figure "$(field BM_IdleSilentLine voluntary_wakeups <<<"$idle")" 1 0)
 page_p50=$(figure "$(field BM_PageEventLatency/iterations:1 p50_ms <<<"$page")" 1 2)
 page_p99=$(figure "$(field BM_PageEventLatency/iterations:1 p99_ms <<<"$page")" 1 2)
+page_missed=$(field BM_PageEventLatency/iterations:1 missed_events <<<"$page")
+page_rss=$(figure "$(field BM_PageEventLatency/iterations:1 rss_mb <<<"$page")" 1 1)
+page_threads=$(field BM_PageEventLatency/iterations:1 threads_serving <<<"$page")
+range_kb=$(figure "$(field BM_HostileRange/iterations:1 answer_kb <<<"$range")" 1 0)
+range_peak=$(figure "$(field BM_HostileRange/iterations:1 peak_rss_mb <<<"$range")" 1 1)
 worker_of() {
   awk -F, -v name="\"BM_WorkerStoreAndRewrite/$1/min_time:3.000/real_time_median\"" '
     NR == 1 { for (i = 1; i <= NF; i++) { gsub(/"/, "", $i); at[$i] = i } }
@@ -102,8 +108,8 @@ worker_of() {
 }
 worker_off=$(worker_of -1)
 worker_none=$(worker_of 0)
-worker_twenty=$(worker_of 20)
-worker_share=$(awk -v a="$worker_twenty" -v b="$worker_none" 'BEGIN { printf "%+.0f", (a / b - 1) * 100 }')
+worker_thousand=$(worker_of 1000)
+worker_share=$(awk -v a="$worker_thousand" -v b="$worker_none" 'BEGIN { printf "%+.0f", (a / b - 1) * 100 }')
 
 echo "Machine: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n1), $(nproc) cores," \
   "Linux $(uname -r), $(g++ --version | head -n1), $(date -u +%Y-%m-%d)"
@@ -128,7 +134,10 @@ echo "| End to end through a pty, 100 stations, map on /tmp | $link_disk reports
 echo "| End to end through a pty, 100 stations, map on tmpfs | $link_tmpfs reports/s |"
 echo "| Idle receive worker, silent line, 10 s | $worker_ticks CPU ticks, $worker_wakeups wake-ups |"
 echo "| Idle rigplotd process (page on), silent line, 10 s | $daemon_ticks CPU ticks, $daemon_wakeups wake-ups |"
-echo "| Page: completing byte to \`stations\` event, 100 stations, 20 clients | p50 $page_p50 ms, p99 $page_p99 ms |"
-echo "| Worker per report, map on tmpfs: page off / page, no client / page, 20 clients" \
-  "| $(figure "$worker_off" 1 1) / $(figure "$worker_none" 1 1) / $(figure "$worker_twenty" 1 1) µs" \
-  "(20 clients: $worker_share%) |"
+echo "| Page: completing byte to \`stations\` event, rigplotd, 100 stations, 1,000 clients, 20 reports/s" \
+  "| p50 $page_p50 ms, p99 $page_p99 ms, $page_missed events missed |"
+echo "| rigplotd serving those 1,000 clients | $page_rss MB RSS, $page_threads threads in all |"
+echo "| 100 requests with an 8 KB Range of thousands of parts | answer $range_kb KB, rigplotd's peak RSS $range_peak MB |"
+echo "| Worker per report, map on tmpfs: page off / page, no client / page, 1,000 clients" \
+  "| $(figure "$worker_off" 1 1) / $(figure "$worker_none" 1 1) / $(figure "$worker_thousand" 1 1) µs" \
+  "(1,000 clients: $worker_share%) |"

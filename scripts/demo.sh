@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libcpp-httplib-dev libjs-leaflet libsystemd-dev scdoc)
+pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libboost-dev brotli libjs-leaflet libsystemd-dev scdoc)
 [ -n "${DISPLAY:-}" ] && pkgs+=(libwxgtk3.2-dev libgtk-3-dev fonts-ipafont-gothic)
 scripts/install-deps.sh "${pkgs[@]}"
 

@@ -60,7 +60,7 @@ for target in "${targets[@]}"; do
   case $target in
     amd64)
       echo "== Debian packages, amd64"
-      scripts/install-deps.sh g++ libsystemd-dev libcpp-httplib-dev libwxgtk3.2-dev libgtk-3-dev
+      scripts/install-deps.sh g++ libsystemd-dev libboost-dev brotli libwxgtk3.2-dev libgtk-3-dev
       deb_build "$builds/amd64" amd64 -DRIGPLOT_TESTS=OFF
       collect "$builds/amd64/packages" $(deb_files "$builds/amd64/packages")
       ;;
@@ -71,7 +71,7 @@ for target in "${targets[@]}"; do
         apt-get update -qq
       fi
       # The core tests are built too: the test command runs them under qemu.
-      arm64_deps=(g++-aarch64-linux-gnu qemu-user libsystemd-dev:arm64 libcpp-httplib-dev:arm64
+      arm64_deps=(g++-aarch64-linux-gnu qemu-user libsystemd-dev:arm64 libboost-dev brotli
         libgtest-dev:arm64)
       if [[ $arm64_desktop == ON ]]; then
         arm64_deps+=(libwxgtk3.2-dev:arm64 libgtk-3-dev:arm64)
@@ -87,7 +87,7 @@ for target in "${targets[@]}"; do
       ;;
     windows)
       echo "== Windows zip and installer (cross-built)"
-      scripts/install-deps.sh g++-mingw-w64-x86-64 python3 nsis
+      scripts/install-deps.sh g++-mingw-w64-x86-64 python3 nsis libboost-dev brotli libjs-leaflet
       cmake -S . -B "$builds/windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_TESTS=OFF
       cmake --build "$builds/windows" -j"$(nproc)"

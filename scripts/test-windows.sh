@@ -13,7 +13,7 @@ started=$SECONDS
 
 scripts/install-deps.sh cmake ninja-build gcc libc6-dev python3 g++-mingw-w64-x86-64 googletest \
   wine wine64 zip locales xvfb xauth openbox xdotool wmctrl x11-utils imagemagick \
-  fonts-ipafont-gothic libcpp-httplib-dev libjs-leaflet dpkg-dev nsis
+  fonts-ipafont-gothic libboost-dev brotli libjs-leaflet dpkg-dev nsis
 if ! locale -a | grep -qx 'ja_JP.utf8'; then
   # Under the lock install-deps.sh takes: a copy running beside this one may
   # be writing the same locale archive.
@@ -22,8 +22,6 @@ if ! locale -a | grep -qx 'ja_JP.utf8'; then
 fi
 
 build=${RIGPLOT_WIN_BUILD:-build-win}
-# cpp-httplib's whole header for the static MinGW build, from Debian's source package.
-scripts/fetch-httplib.sh "$build/httplib"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j"$(nproc)"

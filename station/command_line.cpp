@@ -60,7 +60,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       hasValue = true;
     }
     const bool known = option == "--geojson" || option == "--kml" || option == "--log" ||
-                       option == "--web" || option == "--tiles";
+                       option == "--web" || option == "--web-clients" || option == "--tiles";
     if (!known) return Failed("unknown option '" + arg + "'");
     if (!hasValue) {
       if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
@@ -78,6 +78,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         line.webEnabled = false;
       } else if (!ParseWebAddress(value, line)) {
         return Failed("--web takes ADDR:PORT or off, not '" + value + "'");
+      }
+    } else if (option == "--web-clients") {
+      const char* last = value.data() + value.size();
+      const auto [end, ec] = std::from_chars(value.data(), last, line.webClients);
+      if (ec != std::errc() || end != last || line.webClients < 1 || line.webClients > 100000) {
+        return Failed("--web-clients takes a number from 1 to 100000, not '" + value + "'");
       }
     } else {
       line.web.tilesUrl = value == "none" ? std::string() : value;
@@ -103,6 +109,7 @@ std::string UsageText(const std::string& program) {
          ";\n"
          "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"
+         "  --web-clients N   page connections served at once (default 256)\n"
          "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
          "                    none for a plain background (default OpenStreetMap)\n"
          "  --help            show this text and exit\n"

@@ -28,7 +28,7 @@ struct CommandLine {
   std::string logDir;       // --log DIR
 
   bool webEnabled = true;  // --web off turns the page off
-  WebSettings web;         // --web ADDR:PORT; --tiles URL, empty for --tiles none
+  WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none
 };
 
 // `args` are the arguments after the program's name, as UTF-8.

@@ -100,7 +100,10 @@ void LiveFeed::RenderSnapshot() {
     if (m_stopping) return;
     old = std::exchange(m_latest, std::move(snapshot));
   }
-  m_changed.notify_all();
+  {
+    std::scoped_lock lock(m_wakeLock);
+    if (m_wake) m_wake();
+  }
   // `old` is freed here, outside the lock, unless a client still sends it.
 }
 
@@ -124,16 +127,13 @@ void LiveFeed::AppendEvent(std::string& out, const std::string& json) {
   out += '\n';
 }
 
-std::shared_ptr<const FeedSnapshot> LiveFeed::Latest() const {
-  std::scoped_lock lock(m_lock);
-  return m_latest;
+void LiveFeed::SetWake(std::function<void()> wake) {
+  std::scoped_lock lock(m_wakeLock);
+  m_wake = std::move(wake);
 }
 
-std::shared_ptr<const FeedSnapshot> LiveFeed::WaitNewer(std::uint64_t seen,
-                                                        std::chrono::milliseconds limit) const {
-  std::unique_lock lock(m_lock);
-  m_changed.wait_for(lock, limit, [&] { return m_stopping || m_latest->version > seen; });
-  if (m_stopping || m_latest->version <= seen) return nullptr;
+std::shared_ptr<const FeedSnapshot> LiveFeed::Latest() const {
+  std::scoped_lock lock(m_lock);
   return m_latest;
 }
 
@@ -161,12 +161,6 @@ void LiveFeed::Stop() {
     std::scoped_lock lock(m_lock);
     m_stopping = true;
   }
-  m_changed.notify_all();
-}
-
-bool LiveFeed::stopping() const {
-  std::scoped_lock lock(m_lock);
-  return m_stopping;
 }
 
 bool LiveFeedOutput::Publish(const StationTable& table, int slot, std::string& /*osError*/) {

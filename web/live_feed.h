@@ -4,7 +4,8 @@
 // Owns: a copy of the table's slots, fed with each change; a thread of its
 // own that renders the copy (GeoJSON, and the same as one Server-Sent Events
 // `stations` event) once per batch of changes; the latest snapshot; a KML
-// rendering made on demand.
+// rendering made on demand; the one wake call that tells a server of each
+// new snapshot.
 // Invariants: under the table's lock the worker only copies the stored report
 // into a queue and wakes the feed's thread: it never renders for the page and
 // never waits for a client. Clients hold the snapshot lock for a pointer copy
@@ -16,9 +17,9 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,18 +55,17 @@ class LiveFeed {
 
   std::shared_ptr<const FeedSnapshot> Latest() const;
 
-  // A snapshot newer than `seen`, waiting up to `limit` for one; null when the
-  // limit passed or the feed is stopping.
-  std::shared_ptr<const FeedSnapshot> WaitNewer(std::uint64_t seen,
-                                                std::chrono::milliseconds limit) const;
+  // Called on the feed's thread after each new snapshot, for a server that
+  // waits on sockets rather than on the feed; it must only post itself
+  // somewhere and return. Empty to stop: once that call returns, `wake` is
+  // never called again.
+  void SetWake(std::function<void()> wake);
 
   // The latest snapshot's table as KML, rendered at most once per version.
   std::shared_ptr<const std::string> Kml();
 
-  // Ends the feed's thread and wakes every waiting client for good; nothing
-  // is published after it. Idempotent.
+  // Ends the feed's thread; nothing is published after it. Idempotent.
   void Stop();
-  bool stopping() const;
 
  private:
   struct Change {
@@ -104,10 +104,12 @@ class LiveFeed {
 
   // The clients' side.
   mutable std::mutex m_lock;
-  mutable std::condition_variable m_changed;
   std::shared_ptr<const FeedSnapshot> m_latest;
   std::uint64_t m_nextVersion = 1;
   bool m_stopping = false;
+
+  std::mutex m_wakeLock;  // held while `m_wake` runs, so that SetWake waits it out
+  std::function<void()> m_wake;
 
   std::mutex m_stopLock;
   std::thread m_thread;

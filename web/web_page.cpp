@@ -32,6 +32,11 @@ std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
     }
     return nullptr;
   }
+  if (page->servesNetwork() && sink) {
+    sink("warning: the page on " + page->boundAddress() +
+         " is open to the network without a password: anyone who can reach it can see the "
+         "stations heard, the serial port and the output paths");
+  }
   link.AddOutput(std::make_unique<LiveFeedOutput>(page->feed(), page->url()));
   return page;
 }

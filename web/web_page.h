@@ -40,6 +40,7 @@ class WebPage {
   std::string url() const { return m_server.url(); }
   std::string boundAddress() const { return m_server.boundAddress(); }
   int port() const { return m_server.port(); }
+  bool servesNetwork() const { return m_server.servesNetwork(); }
   std::shared_ptr<LiveFeed> feed() const { return m_feed; }
 
  private:
@@ -50,7 +51,8 @@ class WebPage {
 // Takes the page's address and adds its live feed to the link; Serve()
 // starts answering. Call after link.Open and before link.Start. Null when the
 // address cannot be taken; the sink is then told once why. A tiles URL that
-// cannot be named safely gives a plain background, said once too.
+// cannot be named safely gives a plain background, said once too. A page
+// served beyond this machine is said to the sink as a warning.
 std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
                                       const LinkEventSink& sink);
 

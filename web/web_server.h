@@ -1,16 +1,22 @@
 // The page's HTTP server: a read-only view of the live feed and the link's status.
 //
-// Owns: the listening socket, a fixed pool of connection threads, the page's
-// assets (built into the program) and the thread that accepts connections.
+// Owns: the listening socket, every connection, the page's assets (built into
+// the program, compressed by the build) and one thread that serves them all:
+// an event stream costs a socket and one pending snapshot, not a thread.
 // Invariants: only GET and HEAD of a fixed set of paths are answered (405 for
 // other methods, 404 for other paths); no file is ever read for a request.
-// Every request is bounded: request line, whole header, time to send it; at
-// most kMaxClients connections are served at once, the rest are turned away;
-// a client that sends nothing, or takes nothing, is dropped after a timeout.
-// Thread: Listen, Stop and the destructor on the owner's thread; requests on
-// the pool's threads.
+// Every request is bounded: request line, whole head, time to send it; a
+// request with a body is answered and its connection closed; Range is
+// ignored. A connection that reached the server through loopback must name
+// this machine as its Host (421 otherwise), so that no other site's page can
+// read the answers by rebinding its name. At most `maxClients` connections are
+// served at once, the rest are answered 503; a client that sends nothing, or
+// takes nothing, is dropped after a timeout.
+// Thread: Listen, Serve, Stop and the destructor on the owner's thread;
+// connections on the server's one thread.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,12 +36,11 @@ struct WebSettings {
   std::string host = kDefaultHost;
   int port = kDefaultPort;               // 0: a free port the system picks
   std::string tilesUrl = kDefaultTiles;  // {z}/{x}/{y} template, empty for a plain background
+  int maxClients = 256;                  // connections served at once, event streams included
 };
 
 // Limits, all settable in one place.
 struct WebLimits {
-  static constexpr int kMaxClients = 32;                // connections served at once
-  static constexpr int kPoolThreads = kMaxClients + 8;  // the rest turn the surplus away
   static constexpr int kListenBacklog = 64;             // pending connections
   static constexpr std::size_t kMaxRequestLine = 1024;  // bytes; the paths are short
   static constexpr std::size_t kMaxRequestHead = 8192;  // request line and headers
@@ -44,6 +49,8 @@ struct WebLimits {
   static constexpr int kWriteSeconds = 5;               // a client taking nothing: dropped
   static constexpr int kKeepAliveRequests = 100;        // per connection
   static constexpr int kEventKeepAliveSeconds = 15;     // comment line on a quiet stream
+  static constexpr int kLingerSeconds = 2;              // reading what follows a last answer
+  static constexpr std::size_t kLingerBytes = 65536;    // at most, then the connection ends
 };
 
 class WebServer {
@@ -72,12 +79,15 @@ class WebServer {
   std::string url() const;
   // The address served, as ADDR:PORT ("0.0.0.0:8073").
   std::string boundAddress() const;
+  // Whether the address taken reaches beyond this machine (not loopback).
+  bool servesNetwork() const;
 
  private:
   class Impl;
   std::unique_ptr<Impl> m_impl;
   WebSettings m_settings;
   int m_port = 0;
+  bool m_network = false;
 };
 
 // The origin of a tile URL template as a Content-Security-Policy source

@@ -32,6 +32,10 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
        {"--web=[::1]:8080"},
        Action::kRun,
        "|||::1:8080|" + std::string(WebSettings::kDefaultTiles)},
+      {"a club's worth of viewers",
+       {"--web-clients", "1000"},
+       Action::kRun,
+       "|||127.0.0.1:8073 for 1000|" + std::string(WebSettings::kDefaultTiles)},
       {"page off",
        {"--web", "off"},
        Action::kRun,
@@ -45,6 +49,12 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
       {"port out of range", {"--web", "127.0.0.1:70000"}, Action::kError, "--web takes"},
       {"no port", {"--web", "127.0.0.1"}, Action::kError, "--web takes"},
       {"port with junk", {"--web", "127.0.0.1:80x"}, Action::kError, "--web takes"},
+      {"no viewer at all", {"--web-clients=0"}, Action::kError, "--web-clients takes"},
+      {"viewers beyond the cap",
+       {"--web-clients", "100001"},
+       Action::kError,
+       "--web-clients takes"},
+      {"viewers not a number", {"--web-clients", "12x"}, Action::kError, "--web-clients takes"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -53,8 +63,9 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
     if (row.action == Action::kError) {
       EXPECT_EQ(line.error.rfind(row.summary, 0), 0u) << line.error;
     } else if (row.action == Action::kRun) {
-      const std::string web =
+      std::string web =
           line.webEnabled ? line.web.host + ":" + std::to_string(line.web.port) : "off";
+      if (line.web.maxClients != 256) web += " for " + std::to_string(line.web.maxClients);
       EXPECT_EQ(line.geojsonPath + "|" + line.kmlPath + "|" + line.logDir + "|" + web + "|" +
                     line.web.tilesUrl,
                 row.summary);

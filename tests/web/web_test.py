@@ -8,6 +8,7 @@ pseudo-terminal; the page is opened in headless Chromium with every name but
 Environment: RIGPLOT_BIN_DIR (the build folder holding rigplotd),
 RIGPLOT_SCREENSHOTS (optional: where the page's screenshots go).
 """
+import gzip
 import json
 import os
 import random
@@ -198,7 +199,7 @@ class ServerTest(Session):
             self.assertEqual((status, headers["Allow"]), (405, "GET, HEAD"), method)
         for path in ["/index.html", "/stationsXgeojson", "/stations.geojson/", "//status.json",
                      "/events/1", "/../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/images/layers.png"]:
-            self.assertEqual(raw_exchange(port, f"GET {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode())[:12],
+            self.assertEqual(raw_exchange(port, f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())[:12],
                              b"HTTP/1.1 404", path)
 
         # Oversized requests are refused as they arrive, not after.
@@ -246,6 +247,132 @@ class ServerTest(Session):
         wait_until("the page answering again", lambda: http(run.url)[0] == 200)
         self.assertEqual(json.loads(http(run.url + "status.json")[2])["reports_stored"], 3)
         self.assertIsNone(run.process.poll())
+        self.assertEqual(run.stop(), 0, run.lines)
+
+    def test_holes_an_attacker_on_the_network_would_use(self):
+        run = self.start("--web", "127.0.0.1:0")
+        port = int(run.url.rsplit(":", 1)[1].strip("/"))
+        self.assertIsNone(run.line("warning"), run.lines)
+
+        def ask(path, *headers):
+            answer = raw_exchange(port, f"GET {path} HTTP/1.1\r\n".encode() +
+                                  b"".join(h.encode() + b"\r\n" for h in headers) + b"\r\n")
+            head, _, body = answer.partition(b"\r\n\r\n")
+            lines = head.decode("latin-1").split("\r\n")
+            fields = {k.lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
+            return int(lines[0].split()[1]), fields, body, answer
+
+        here = f"Host: 127.0.0.1:{port}"
+        # Only this machine's names, with the port, are a Host through loopback:
+        # a rebound name is refused before anything is read for it.
+        for host, status in [(f"127.0.0.1:{port}", 200), (f"localhost:{port}", 200),
+                             (f"LocalHost:{port}", 200), (f"[::1]:{port}", 200),
+                             (f"attacker.example:{port}", 421), ("127.0.0.1", 421),
+                             (f"localhost:{port + 1}", 421), (f"127.0.0.1.attacker.example:{port}", 421),
+                             (None, 421)]:
+            got, _, body, _ = ask("/status.json", *([f"Host: {host}"] if host else []))
+            self.assertEqual(got, status, host)
+            self.assertEqual(b"baud_rate" in body, status == 200, host)
+
+        # A Range of thousands of parts costs nothing: it is ignored.
+        full = ask("/leaflet.js", here)[2]
+        for ranges in ["-," * 3000 + "0-1", "0-1", "0-1,2-3"]:
+            got, fields, body, answer = ask("/leaflet.js", here, "Range: bytes=" + ranges)
+            self.assertEqual((got, body), (200, full), ranges[:10])
+            self.assertNotIn("content-range", fields)
+            self.assertLess(len(answer), 200_000)
+
+        # The assets come compressed as the build made them, each form with a
+        # strong tag of its own; a tag the browser holds gets 304 and no body.
+        tags = set()
+        for accept, coding in [("gzip, deflate, br", "br"), ("gzip", "gzip"), ("br;q=0, gzip;q=0.5", "gzip"),
+                               ("br;q=0.000, gzip;q=0", None), ("", None)]:
+            got, fields, body, _ = ask("/leaflet.js", here, "Accept-Encoding: " + accept)
+            self.assertEqual((got, fields.get("content-encoding")), (200, coding), accept)
+            if coding == "gzip":
+                self.assertEqual(gzip.decompress(body), full)
+            etag = fields["etag"]
+            tags.add(etag)
+            self.assertTrue(etag.startswith('"') and "max-age" in fields["cache-control"], fields)
+            again, fields, body, _ = ask("/leaflet.js", here, "Accept-Encoding: " + accept,
+                                         "If-None-Match: \"other\", " + etag)
+            self.assertEqual((again, body, fields["etag"]), (304, b"", etag), accept)
+        self.assertEqual(len(tags), 3)
+        got, fields, _, _ = ask("/", here)
+        self.assertEqual(ask("/", here, "If-None-Match: " + fields["etag"])[0], 304)
+        self.assertEqual(ask("/map.js", here, "If-None-Match: " + fields["etag"])[0], 200)
+
+        # A body is never taken for a request: one answer, then the end.
+        smuggled = f"GET /status.json HTTP/1.1\r\n{here}\r\n\r\n"
+        for framing in [f"Content-Length: {len(smuggled)}\r\n\r\n{smuggled}",
+                        f"Transfer-Encoding: chunked\r\n\r\n{len(smuggled):x}\r\n{smuggled}\r\n0\r\n\r\n"]:
+            answer = raw_exchange(port, f"GET /map.css HTTP/1.1\r\n{here}\r\n{framing}".encode())
+            self.assertEqual(answer.count(b"HTTP/1.1 "), 1, framing[:20])
+            self.assertIn(b"Connection: close", answer)
+        # Two requests without a body on one connection are both answered.
+        both = raw_exchange(port, (f"HEAD /map.css HTTP/1.1\r\n{here}\r\n\r\n" + smuggled).encode())
+        self.assertEqual(both.count(b"HTTP/1.1 200"), 2)
+        self.assertEqual(run.stop(), 0, run.lines)
+
+    def test_viewers_are_limited_by_the_setting_not_by_threads(self):
+        run = self.start("--web", "127.0.0.1:0", "--web-clients", "120")
+        port = int(run.url.rsplit(":", 1)[1].strip("/"))
+        tasks = os.path.join("/proc", str(run.process.pid), "task")
+        threads = len(os.listdir(tasks))
+
+        def stream():
+            sock = socket.create_connection(("127.0.0.1", port), timeout=60)
+            self.addCleanup(sock.close)
+            sock.sendall(f"GET /events HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
+            return sock
+        # A hundred viewers, half of them reading nothing at all: each live one
+        # gets every event, and the server's threads stay as they were.
+        live = [stream() for _ in range(50)]
+        stalled = [stream() for _ in range(50)]
+        wait_until("the page answering beside 100 streams", lambda: http(run.url + "status.json")[0] == 200)
+        self.assertEqual(len(os.listdir(tasks)), threads)
+        for n in range(100):
+            self.radio.send(report(f"JA{n % 10}X{n:03d}", message="M" * 20))
+        wait_until("the 100 reports stored", lambda: run.map_script().count("point") >= 100,
+                   seen=lambda: run.map_script().count("point"))
+        last = "JA9X099".encode()
+        for sock in live:
+            seen = b""
+            while last not in seen:
+                chunk = sock.recv(1 << 20)
+                self.assertTrue(chunk, "a live stream ended")
+                seen = seen[-64:] + chunk
+        # The cap is the setting: past it, 503 at once.
+        extra = [stream() for _ in range(25)]
+        busy = [sock.recv(64)[:12] for sock in extra]
+        self.assertIn(b"HTTP/1.1 503", busy)
+        with open(f"/proc/{run.process.pid}/status") as f:
+            status = dict(line.split(":", 1) for line in f if ":" in line)
+        self.assertLess(int(status["VmHWM"].split()[0]), 64 * 1024, "peak RSS in kB")
+        self.assertEqual(run.stop(), 0, run.lines)
+
+    def test_network_address_warns_and_keeps_the_host_rule_for_loopback(self):
+        run = self.start("--web", "0.0.0.0:0")
+        port = int(run.url.rsplit(":", 1)[1].strip("/"))
+        warning = run.line("warning")
+        self.assertIn(f"0.0.0.0:{port}", warning)
+        self.assertIn("anyone who can reach it can see the stations", warning)
+        rebound = f"GET /status.json HTTP/1.1\r\nHost: attacker.example:{port}\r\n\r\n".encode()
+        self.assertEqual(raw_exchange(port, rebound)[:12], b"HTTP/1.1 421")
+        # From the network any name is taken, as the README says.
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            probe.connect(("192.0.2.1", 9))
+            address = probe.getsockname()[0]
+        except OSError:
+            address = "127.0.0.1"
+        finally:
+            probe.close()
+        if address.startswith("127."):
+            self.skipTest("no address but loopback on this machine")
+        with socket.create_connection((address, port), timeout=10) as sock:
+            sock.sendall(f"GET /status.json HTTP/1.1\r\nHost: shack.example:{port}\r\nConnection: close\r\n\r\n".encode())
+            self.assertEqual(sock.recv(12), b"HTTP/1.1 200")
         self.assertEqual(run.stop(), 0, run.lines)
 
     def test_port_in_use_is_said_once_and_the_link_goes_on(self):

@@ -150,6 +150,13 @@ class SerialTest(unittest.TestCase):
             status = json.load(response)
         self.assertEqual([status[k] for k in ("port", "baud_rate", "adapter_present", "reports_stored", "stations")],
                          ["\\\\.\\COM1", 9600, True, 1, 1])
+        # The same server as on Linux: a rebound name is refused, a file the
+        # browser holds is not sent again.
+        for path, headers, code in [("status.json", {"Host": "attacker.example"}, 421),
+                                    ("map.js", {"If-None-Match": "*"}, 304)]:
+            with self.assertRaises(urllib.error.HTTPError) as answer:
+                urllib.request.urlopen(urllib.request.Request(url + path, headers=headers), timeout=30)
+            self.assertEqual(answer.exception.code, code, path)
         self.assertEqual(run.stop(), 0, run.output)
 
     def test_report_split_over_reads(self):
