@@ -6,7 +6,7 @@
 # What the .exe files carry from others, one notice each from
 # packaging/notices: the HTTP library, the map library and the runtime that
 # -static links in.
-set(RIGPLOT_WINDOWS_NOTICES cpp-httplib leaflet mingw-w64 gcc-runtime)
+set(RIGPLOT_WINDOWS_NOTICES boost leaflet mingw-w64 gcc-runtime)
 set(RIGPLOT_NOTICES_TEXT
   "RIGPLOT for Windows carries these parts made by others, each under its own licence.\n")
 foreach(part ${RIGPLOT_WINDOWS_NOTICES})
