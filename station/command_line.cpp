@@ -81,8 +81,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       }
     } else if (option == "--web-clients") {
       const char* last = value.data() + value.size();
-      const auto [end, ec] = std::from_chars(value.data(), last, line.webClients);
-      if (ec != std::errc() || end != last || line.webClients < 1 || line.webClients > 100000) {
+      const auto [end, ec] = std::from_chars(value.data(), last, line.web.maxClients);
+      if (ec != std::errc() || end != last || line.web.maxClients < 1 || line.web.maxClients > 100000) {
         return Failed("--web-clients takes a number from 1 to 100000, not '" + value + "'");
       }
     } else {
