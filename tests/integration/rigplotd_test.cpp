@@ -65,8 +65,9 @@ std::string Get(int port, const std::string& path) {
   const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{
       AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-  const std::string request =
-      "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+  const std::string request = "GET " + path +
+                              " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
+                              "\r\nConnection: close\r\n\r\n";
   std::string answer;
   char buffer[4096];
   ssize_t got = ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
