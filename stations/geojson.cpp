@@ -17,7 +17,9 @@ void AppendField(std::string& out, const char* text, std::size_t length, std::st
   }
 }
 
-void AppendFeature(std::string& out, const StationRecord& station) {
+}  // namespace
+
+void AppendGeoJsonFeature(std::string& out, const StationRecord& station) {
   char text[kFieldTextSize];
   out += R"({"type":"Feature","geometry":)";
   double latitude = 0;
@@ -74,15 +76,13 @@ void AppendFeature(std::string& out, const StationRecord& station) {
   out += "}}";
 }
 
-}  // namespace
-
 void RenderGeoJson(std::string& out, const StationTable& table) {
   out.clear();
   out += "{\"type\":\"FeatureCollection\",\"features\":[";
   const int count = table.count();
   for (int i = 0; i < count; ++i) {
     out += i == 0 ? "\n" : ",\n";
-    AppendFeature(out, table.slot(i));
+    AppendGeoJsonFeature(out, table.slot(i));
   }
   out += "\n]}\n";
 }

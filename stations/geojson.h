@@ -15,6 +15,10 @@ namespace rigplot {
 // A position that does not read gives "geometry": null.
 void RenderGeoJson(std::string& out, const StationTable& table);
 
+// Appends one station's Feature, exactly as the collection holds it: the
+// MQTT messages carry the same bytes.
+void AppendGeoJsonFeature(std::string& out, const StationRecord& station);
+
 // Rewrites one GeoJSON file after every report, in one step.
 class GeoJsonFileOutput : public RewrittenFileOutput {
  public:
