@@ -29,6 +29,9 @@ core=$(bench 'BM_StoreReport|BM_Render100|BM_Rewrite100|BM_AllFourFiles100')
 link=$(bench 'BM_EndToEndPty')
 idle=$(bench 'BM_IdleSilentLine')
 page=$(bench 'BM_PageEventLatency')
+# Empty where the build has no MQTT.
+mqtt_worker=$(bench 'BM_MqttWorkerCostPerReport')
+mqtt_rate=$(bench 'BM_MqttPublishRate')
 # Medians of five interleaved runs: the worker's figures are a few µs apart.
 page_worker=$("$build/rigplot_bench" --benchmark_format=csv --benchmark_filter=BM_WorkerStoreAndRewrite \
   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
@@ -132,3 +135,8 @@ echo "| Page: completing byte to \`stations\` event, 100 stations, 20 clients | 
 echo "| Worker per report, map on tmpfs: page off / page, no client / page, 20 clients" \
   "| $(figure "$worker_off" 1 1) / $(figure "$worker_none" 1 1) / $(figure "$worker_twenty" 1 1) µs" \
   "(20 clients: $worker_share%) |"
+if [[ -n $mqtt_worker ]]; then
+  echo "| MQTT publisher: worker per report (the queue) / reports to a local mosquitto" \
+    "| $(figure "$(field BM_MqttWorkerCostPerReport real_time <<<"$mqtt_worker")" 1e-3 2) µs /" \
+    "$(figure "$(field BM_MqttPublishRate/iterations:3 reports_per_s <<<"$mqtt_rate")" 1 0) reports/s |"
+fi
