@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "stations/geojson.h"
-
 #include <string>
 #include <vector>
+
+#include "stations/geojson.h"
 
 namespace rigplot {
 namespace {
@@ -72,35 +72,55 @@ TEST(CommandLine, MqttOptionsAndTheirMistakes) {
     Action action;
     std::string summary;  // address|user|receiver|queue|homeassistant, or the start of the error
   } rows[] = {
-      {"plain broker, default port", {"--mqtt", "mqtt://pi.local"}, Action::kRun,
+      {"plain broker, default port",
+       {"--mqtt", "mqtt://pi.local"},
+       Action::kRun,
        "mqtt://pi.local:1883|||10000|"},
       {"TLS with user, port, name, queue and discovery",
        {"--mqtt=mqtts://club@broker.example.org:8884", "--receiver", "hill-1.b_2", "--mqtt-queue",
         "50", "--homeassistant"},
-       Action::kRun, "mqtts://broker.example.org:8884|club|hill-1.b_2|50|homeassistant"},
+       Action::kRun,
+       "mqtts://broker.example.org:8884|club|hill-1.b_2|50|homeassistant"},
       {"IPv6 broker, TLS default port, discovery prefix",
-       {"--mqtt", "mqtts://[::1]", "--homeassistant", "ha", "--geojson", "s.json"}, Action::kRun,
+       {"--mqtt", "mqtts://[::1]", "--homeassistant", "ha", "--geojson", "s.json"},
+       Action::kRun,
        "mqtts://[::1]:8883|||10000|ha"},
-      {"discovery prefix given with =", {"--mqtt", "mqtt://h:1", "--homeassistant=x/y"},
-       Action::kRun, "mqtt://h:1|||10000|x/y"},
+      {"discovery prefix given with =",
+       {"--mqtt", "mqtt://h:1", "--homeassistant=x/y"},
+       Action::kRun,
+       "mqtt://h:1|||10000|x/y"},
       {"another scheme", {"--mqtt", "http://pi"}, Action::kError, "--mqtt takes"},
       {"port out of range", {"--mqtt", "mqtt://pi:65536"}, Action::kError, "--mqtt takes"},
       {"empty port", {"--mqtt", "mqtt://pi:"}, Action::kError, "--mqtt takes"},
       {"no host", {"--mqtt", "mqtt://user@"}, Action::kError, "--mqtt takes"},
       {"a path", {"--mqtt", "mqtt://pi/x"}, Action::kError, "--mqtt takes"},
-      {"receiver with a slash", {"--mqtt", "mqtt://pi", "--receiver", "a/b"}, Action::kError,
+      {"receiver with a slash",
+       {"--mqtt", "mqtt://pi", "--receiver", "a/b"},
+       Action::kError,
        "--receiver takes"},
-      {"receiver with a wildcard", {"--mqtt", "mqtt://pi", "--receiver", "hill+"},
-       Action::kError, "--receiver takes"},
-      {"receiver with a blank", {"--mqtt", "mqtt://pi", "--receiver", "a b"}, Action::kError,
+      {"receiver with a wildcard",
+       {"--mqtt", "mqtt://pi", "--receiver", "hill+"},
+       Action::kError,
        "--receiver takes"},
-      {"queue of none", {"--mqtt", "mqtt://pi", "--mqtt-queue", "0"}, Action::kError,
+      {"receiver with a blank",
+       {"--mqtt", "mqtt://pi", "--receiver", "a b"},
+       Action::kError,
+       "--receiver takes"},
+      {"queue of none",
+       {"--mqtt", "mqtt://pi", "--mqtt-queue", "0"},
+       Action::kError,
        "--mqtt-queue takes"},
-      {"queue not a number", {"--mqtt", "mqtt://pi", "--mqtt-queue", "-5"}, Action::kError,
+      {"queue not a number",
+       {"--mqtt", "mqtt://pi", "--mqtt-queue", "-5"},
+       Action::kError,
        "--mqtt-queue takes"},
-      {"receiver without a broker", {"--receiver", "hill"}, Action::kError,
+      {"receiver without a broker",
+       {"--receiver", "hill"},
+       Action::kError,
        "the MQTT options need --mqtt"},
-      {"discovery without a broker", {"--homeassistant"}, Action::kError,
+      {"discovery without a broker",
+       {"--homeassistant"},
+       Action::kError,
        "the MQTT options need --mqtt"},
   };
   for (const Row& row : rows) {
