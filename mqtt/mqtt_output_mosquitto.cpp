@@ -89,6 +89,7 @@ class MosquittoOutput final : public StationOutput {
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
 
   const MqttSettings m_settings;
   const std::string m_status;
@@ -136,6 +137,7 @@ bool MosquittoOutput::Connect(const std::string& password, std::string& error) {
   mosquitto_connect_callback_set(m_client, &OnConnect);
   mosquitto_disconnect_callback_set(m_client, &OnDisconnect);
   mosquitto_publish_callback_set(m_client, &OnPublish);
+  mosquitto_log_callback_set(m_client, &OnLog);
   mosquitto_reconnect_delay_set(m_client, 1, 5, true);
   const std::string statusTopic = ReceiverTopic(m_settings, "status");
   const char offline[] = "{\"online\":false}";
@@ -220,6 +222,19 @@ void MosquittoOutput::OnDisconnect(mosquitto*, void* self, int rc) {
     }
   }
   if (!line.empty()) out.Say(line);
+}
+
+// A failure before the broker ever answered (a TLS certificate refused, say)
+// reaches no other callback: the library's error line says it, once.
+void MosquittoOutput::OnLog(mosquitto*, void* self, int level, const char* text) {
+  if (level != MOSQ_LOG_ERR || text == nullptr) return;
+  auto& out = *static_cast<MosquittoOutput*>(self);
+  {
+    std::lock_guard lock(out.m_lock);
+    if (out.m_broker != Broker::kStarting) return;
+    out.m_broker = Broker::kDown;
+  }
+  out.Say("MQTT broker " + out.name() + " unreachable: " + text);
 }
 
 void MosquittoOutput::OnPublish(mosquitto*, void* self, int) {

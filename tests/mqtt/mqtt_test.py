@@ -31,15 +31,33 @@ def free_port():
         return s.getsockname()[1]
 
 
+def make_certificates(folder):
+    """A private authority, and a certificate it signs for localhost and 127.0.0.1."""
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=test CA",
+            "-keyout", "ca.key", "-out", "ca.pem")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+            "-keyout", "server.key", "-out", "server.csr")
+    with open(os.path.join(folder, "san.ext"), "w") as f:
+        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+            "-days", "2", "-extfile", "san.ext", "-out", "server.pem")
+    return os.path.join(folder, "ca.pem")
+
+
 class Broker:
     """mosquitto on `port`, its session store in `folder`, so a restart keeps
     a persistent subscriber's session."""
 
-    def __init__(self, folder, port=None, users=None):
+    def __init__(self, folder, port=None, users=None, tls=False):
         self.folder, self.port = folder, port or free_port()
         # As root, mosquitto would switch to its own user, who cannot read this folder.
         config = [f"listener {self.port} 127.0.0.1", f"user {getpass.getuser()}", "persistence true",
                   f"persistence_location {folder}/"]
+        if tls:
+            self.ca = make_certificates(folder)
+            config += [f"cafile {self.ca}", f"certfile {folder}/server.pem", f"keyfile {folder}/server.key"]
         if users:
             passwords = os.path.join(folder, "passwords")
             open(passwords, "w").close()
@@ -106,9 +124,9 @@ class Subscriber:
         self.process.stdout.close()
 
 
-def retained(broker, topic, login=()):
+def retained(broker, topic, login=(), host="127.0.0.1"):
     """Every retained message under `topic` now, as a dict topic -> payload."""
-    out = subprocess.run(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(broker.port), "-t", topic, *login,
+    out = subprocess.run(["mosquitto_sub", "-h", host, "-p", str(broker.port), "-t", topic, *login,
                           "--retained-only", "-W", "2", "-F", "%t\t%p"],
                          capture_output=True, timeout=30).stdout.decode("utf-8")
     return dict(line.partition("\t")[::2] for line in out.splitlines())
@@ -264,6 +282,27 @@ class MqttTest(Session):
             self.assertEqual(sum(what in line for line in run.lines), 1, run.lines)
             self.assertEqual(run.stop(), 0)
         self.assertIn("JA1R020", retained(broker, "rigplot/ok/station/+", ("-u", "club", "-P", "secret")).get("rigplot/ok/station/JA1R020", ""))
+
+    def test_tls_with_the_given_authority_and_not_with_another(self):
+        broker = self.broker(tls=True)
+        other = make_certificates(tempfile.mkdtemp(dir=self.folder))
+        url = f"mqtts://localhost:{broker.port}"
+        good = self.start("--web", "off", "--mqtt", url, "--mqtt-ca", broker.ca, "--receiver", "tls")
+        bad_radio = PtyRadio()
+        self.addCleanup(bad_radio.close)
+        bad = self.start("--web", "off", "--mqtt", url, "--mqtt-ca", other, "--receiver", "nottls",
+                         radio=bad_radio)
+        wait_until("the TLS broker connected", lambda: good.line("connected"), seen=lambda: good.lines)
+        wait_until("the wrong authority said", lambda: bad.line("MQTT broker"), seen=lambda: bad.lines)
+        self.radio.send(report("JA1TLS"))
+        bad_radio.send(report("JA1BAD"))
+        wait_until("both mapped", lambda: "JA1TLS" in good.map_script() and "JA1BAD" in bad.map_script())
+        login = ("--cafile", broker.ca)
+        wait_until("the report over TLS, not the other",
+                   lambda: list(retained(broker, "rigplot/+/station/+", login, "localhost"))
+                   == ["rigplot/tls/station/JA1TLS"],
+                   seen=lambda: retained(broker, "rigplot/+/station/+", login, "localhost"))
+        self.assertNotIn("connected", bad.line("MQTT broker"))
 
 
 if __name__ == "__main__":
