@@ -65,6 +65,8 @@ class MosquittoOutput final : public StationOutput {
 
   void TableCleared(const StationTable&) override {
     std::lock_guard lock(m_lock);
+    // Clears in a row while the broker is away are one clear.
+    if (!m_queue.empty() && m_queue.back().clear) return;
     m_queue.push_back(Item{true, {}});
     m_wake.notify_one();
   }
@@ -98,7 +100,7 @@ class MosquittoOutput final : public StationOutput {
   std::thread m_thread;
   bool m_loopRunning = false;
 
-  std::mutex m_lock;  // everything below
+  std::mutex m_lock;  // the members down to m_broker
   std::condition_variable m_wake;
   std::deque<Item> m_queue;
   std::size_t m_reports = 0;  // reports in m_queue; clears are not counted
@@ -299,7 +301,10 @@ void MosquittoOutput::Run() {
   std::chrono::steady_clock::time_point flushUntil{};
   for (;;) {
     const auto ready = [this] { return !m_queue.empty() && m_connected && m_inflight < kWindow; };
-    if (!m_stopping) m_wake.wait(lock, [&] { return m_stopping || ready(); });
+    // Dropping is said when it starts, not when the broker is back.
+    if (!m_stopping) {
+      m_wake.wait(lock, [&] { return m_stopping || ready() || (m_dropping && !m_dropSaid); });
+    }
     if (m_dropping && !m_dropSaid) {
       m_dropSaid = true;
       lock.unlock();
@@ -307,6 +312,7 @@ void MosquittoOutput::Run() {
           " reports: dropping the oldest");
       lock.lock();
     }
+    if (!m_stopping && !ready()) continue;
     if (m_stopping) {
       // A connected publisher sends what is queued, for a bounded time.
       if (flushUntil == std::chrono::steady_clock::time_point{}) {

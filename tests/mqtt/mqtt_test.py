@@ -238,6 +238,8 @@ class MqttTest(Session):
             small_radio.send(report(f"JS1S{n:03d}"))
         wait_until("all heard while away", lambda: "JH1N050" in run.map_script()
                    and "JS1S008" in small.map_script())
+        wait_until("dropping said while the broker is away", lambda: small.line("dropping the oldest"),
+                   seen=lambda: small.lines)
         broker.start()
 
         def callsigns(receiver):
