@@ -30,6 +30,9 @@ link=$(bench 'BM_EndToEndPty')
 idle=$(bench 'BM_IdleSilentLine')
 page=$(bench 'BM_PageEventLatency')
 range=$(bench 'BM_HostileRange')
+# Empty where the build has no MQTT.
+mqtt_worker=$(bench 'BM_MqttWorkerCostPerReport')
+mqtt_rate=$(bench 'BM_MqttPublishRate')
 # Medians of five interleaved runs: the worker's figures are a few µs apart.
 page_worker=$("$build/rigplot_bench" --benchmark_format=csv --benchmark_filter=BM_WorkerStoreAndRewrite \
   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
@@ -141,3 +144,8 @@ echo "| 100 requests with an 8 KB Range of thousands of parts | answer $range_kb
 echo "| Worker per report, map on tmpfs: page off / page, no client / page, 1,000 clients" \
   "| $(figure "$worker_off" 1 1) / $(figure "$worker_none" 1 1) / $(figure "$worker_thousand" 1 1) µs" \
   "(1,000 clients: $worker_share%) |"
+if [[ -n $mqtt_worker ]]; then
+  echo "| MQTT publisher: worker per report (the queue) / reports to a local mosquitto" \
+    "| $(figure "$(field BM_MqttWorkerCostPerReport real_time <<<"$mqtt_worker")" 1e-3 2) µs /" \
+    "$(figure "$(field BM_MqttPublishRate/iterations:3 reports_per_s <<<"$mqtt_rate")" 1 0) reports/s |"
+fi

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "mqtt/mqtt_output.h"
+
 #ifndef RIGPLOT_VERSION
 #define RIGPLOT_VERSION "unknown"
 #endif
@@ -50,6 +52,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.action = CommandLine::Action::kVersion;
       return line;
     }
+    // Its prefix is optional: a value only when one follows that is no option.
+    if (arg == "--homeassistant") {
+      line.mqtt.homeAssistant = true;
+      if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+        line.mqtt.homeAssistantPrefix = args[++i];
+      }
+      continue;
+    }
     std::string option = arg;
     std::string value;
     bool hasValue = false;
@@ -60,7 +70,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       hasValue = true;
     }
     const bool known = option == "--geojson" || option == "--kml" || option == "--log" ||
-                       option == "--web" || option == "--web-clients" || option == "--tiles";
+                       option == "--web" || option == "--web-clients" || option == "--tiles" ||
+                       option == "--mqtt" || option == "--mqtt-ca" ||
+                       option == "--mqtt-password-file" || option == "--mqtt-queue" ||
+                       option == "--receiver" || option == "--homeassistant";
     if (!known) return Failed("unknown option '" + arg + "'");
     if (!hasValue) {
       if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
@@ -82,13 +95,42 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (option == "--web-clients") {
       const char* last = value.data() + value.size();
       const auto [end, ec] = std::from_chars(value.data(), last, line.web.maxClients);
-      if (ec != std::errc() || end != last || line.web.maxClients < 1 || line.web.maxClients > 100000) {
+      if (ec != std::errc() || end != last || line.web.maxClients < 1 ||
+          line.web.maxClients > 100000) {
         return Failed("--web-clients takes a number from 1 to 100000, not '" + value + "'");
       }
-    } else {
+    } else if (option == "--tiles") {
       line.web.tilesUrl = value == "none" ? std::string() : value;
+    } else if (option == "--mqtt") {
+      if (!MqttBuilt()) return Failed("--mqtt: this build has no MQTT");
+      if (!ParseMqttUrl(value, line.mqtt)) {
+        return Failed("--mqtt takes mqtt://[USER@]HOST[:PORT] or mqtts://..., not '" + value + "'");
+      }
+    } else if (option == "--mqtt-ca") {
+      line.mqtt.caFile = value;
+    } else if (option == "--mqtt-password-file") {
+      line.mqtt.passwordFile = value;
+    } else if (option == "--receiver") {
+      if (!IsReceiverName(value)) {
+        return Failed("--receiver takes letters, digits, '-', '_' and '.', not '" + value + "'");
+      }
+      line.mqtt.receiver = value;
+    } else if (option == "--mqtt-queue") {
+      std::size_t limit = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), limit);
+      if (ec != std::errc() || end != value.data() + value.size() || limit == 0) {
+        return Failed("--mqtt-queue takes a count of reports, not '" + value + "'");
+      }
+      line.mqtt.queueLimit = limit;
+    } else {
+      line.mqtt.homeAssistant = true;
+      line.mqtt.homeAssistantPrefix = value;
     }
   }
+  const bool mqttOptions = !line.mqtt.caFile.empty() || !line.mqtt.passwordFile.empty() ||
+                           !line.mqtt.receiver.empty() || line.mqtt.homeAssistant ||
+                           line.mqtt.queueLimit != MqttSettings::kDefaultQueue;
+  if (mqttOptions && !line.mqtt.enabled) return Failed("the MQTT options need --mqtt URL");
   return line;
 }
 
@@ -112,6 +154,21 @@ std::string UsageText(const std::string& program) {
          "  --web-clients N   page connections served at once (default 256)\n"
          "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
          "                    none for a plain background (default OpenStreetMap)\n"
+         "  --mqtt URL        publish every report to an MQTT broker:\n"
+         "                    mqtt://[USER@]HOST[:PORT] (1883) or mqtts://... (8883);\n"
+         "                    the password from --mqtt-password-file or the\n"
+         "                    environment variable RIGPLOT_MQTT_PASSWORD\n"
+         "  --mqtt-ca FILE    the authority that signed an mqtts:// broker's certificate\n"
+         "                    (default: the system's)\n"
+         "  --mqtt-password-file FILE\n"
+         "                    the broker's password, the file's first line\n"
+         "  --receiver NAME   this receiver's name in the topics rigplot/NAME/...\n"
+         "                    (letters, digits, -, _ and .; default the host name)\n"
+         "  --mqtt-queue N    reports kept while the broker is away (default 10000);\n"
+         "                    beyond that the oldest are dropped\n"
+         "  --homeassistant [PREFIX]\n"
+         "                    announce every station to Home Assistant's MQTT\n"
+         "                    discovery under PREFIX (default homeassistant)\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mqtt/mqtt_settings.h"
 #include "web/web_server.h"
 
 namespace rigplot {
@@ -29,6 +30,8 @@ struct CommandLine {
 
   bool webEnabled = true;  // --web off turns the page off
   WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none
+
+  MqttSettings mqtt;  // --mqtt URL and the options that go with it
 };
 
 // `args` are the arguments after the program's name, as UTF-8.

@@ -62,7 +62,10 @@ class Station {
   const WebPage* page() const { return m_page.get(); }
 
  private:
+  void OpenMqtt();
+
   CommandLine m_options;
+  std::string m_mqttAddress;  // empty while not publishing
   LinkEventSink m_sink;
   RadioLink m_link;
   std::unique_ptr<WebPage> m_page;  // declared after the link, so it goes first

@@ -18,7 +18,9 @@ void AppendField(std::string& out, const char* text, std::size_t length, std::st
   }
 }
 
-void AppendFeature(std::string& out, const StationView& station) {
+}  // namespace
+
+void AppendGeoJsonFeature(std::string& out, const StationView& station) {
   char text[kFieldTextSize];
   out += R"({"type":"Feature","geometry":)";
   if (station.hasPosition) {
@@ -67,15 +69,13 @@ void AppendFeature(std::string& out, const StationView& station) {
   out += "}}";
 }
 
-}  // namespace
-
 void RenderGeoJson(std::string& out, const StationTable& table) {
   out.clear();
   out += "{\"type\":\"FeatureCollection\",\"features\":[";
   const int count = table.count();
   for (int i = 0; i < count; ++i) {
     out += i == 0 ? "\n" : ",\n";
-    AppendFeature(out, table.view(i));
+    AppendGeoJsonFeature(out, table.view(i));
   }
   out += "\n]}\n";
 }

@@ -8,12 +8,17 @@
 
 #include "stations/atomic_file.h"
 #include "stations/station_table.h"
+#include "stations/station_view.h"
 
 namespace rigplot {
 
 // Replaces `out` with the table's GeoJSON, UTF-8, one feature per line.
 // A position that does not read gives "geometry": null.
 void RenderGeoJson(std::string& out, const StationTable& table);
+
+// Appends one station's Feature, exactly as the collection holds it: the
+// MQTT messages carry the same bytes.
+void AppendGeoJsonFeature(std::string& out, const StationView& station);
 
 // Rewrites one GeoJSON file after every report, in one step.
 class GeoJsonFileOutput : public RewrittenFileOutput {

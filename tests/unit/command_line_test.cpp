@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "stations/geojson.h"
+
 namespace rigplot {
 namespace {
 
@@ -71,6 +73,138 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
                 row.summary);
     }
   }
+}
+
+TEST(CommandLine, MqttOptionsAndTheirMistakes) {
+  using Action = CommandLine::Action;
+  struct Row {
+    const char* legend;
+    std::vector<std::string> args;
+    Action action;
+    std::string summary;  // address|user|receiver|queue|homeassistant, or the start of the error
+  } rows[] = {
+      {"plain broker, default port",
+       {"--mqtt", "mqtt://pi.local"},
+       Action::kRun,
+       "mqtt://pi.local:1883|||10000|"},
+      {"TLS with user, port, name, queue and discovery",
+       {"--mqtt=mqtts://club@broker.example.org:8884", "--receiver", "hill-1.b_2", "--mqtt-queue",
+        "50", "--homeassistant"},
+       Action::kRun,
+       "mqtts://broker.example.org:8884|club|hill-1.b_2|50|homeassistant"},
+      {"IPv6 broker, TLS default port, discovery prefix",
+       {"--mqtt", "mqtts://[::1]", "--homeassistant", "ha", "--geojson", "s.json"},
+       Action::kRun,
+       "mqtts://[::1]:8883|||10000|ha"},
+      {"discovery prefix given with =",
+       {"--mqtt", "mqtt://h:1", "--homeassistant=x/y"},
+       Action::kRun,
+       "mqtt://h:1|||10000|x/y"},
+      {"another scheme", {"--mqtt", "http://pi"}, Action::kError, "--mqtt takes"},
+      {"port out of range", {"--mqtt", "mqtt://pi:65536"}, Action::kError, "--mqtt takes"},
+      {"empty port", {"--mqtt", "mqtt://pi:"}, Action::kError, "--mqtt takes"},
+      {"no host", {"--mqtt", "mqtt://user@"}, Action::kError, "--mqtt takes"},
+      {"a path", {"--mqtt", "mqtt://pi/x"}, Action::kError, "--mqtt takes"},
+      {"receiver with a slash",
+       {"--mqtt", "mqtt://pi", "--receiver", "a/b"},
+       Action::kError,
+       "--receiver takes"},
+      {"receiver with a wildcard",
+       {"--mqtt", "mqtt://pi", "--receiver", "hill+"},
+       Action::kError,
+       "--receiver takes"},
+      {"receiver with a blank",
+       {"--mqtt", "mqtt://pi", "--receiver", "a b"},
+       Action::kError,
+       "--receiver takes"},
+      {"queue of none",
+       {"--mqtt", "mqtt://pi", "--mqtt-queue", "0"},
+       Action::kError,
+       "--mqtt-queue takes"},
+      {"queue not a number",
+       {"--mqtt", "mqtt://pi", "--mqtt-queue", "-5"},
+       Action::kError,
+       "--mqtt-queue takes"},
+      {"receiver without a broker",
+       {"--receiver", "hill"},
+       Action::kError,
+       "the MQTT options need --mqtt"},
+      {"discovery without a broker",
+       {"--homeassistant"},
+       Action::kError,
+       "the MQTT options need --mqtt"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.legend);
+    const CommandLine line = ParseCommandLine(row.args);
+    EXPECT_EQ(line.action, row.action);
+    if (row.action == Action::kError) {
+      EXPECT_EQ(line.error.rfind(row.summary, 0), 0u) << line.error;
+    } else {
+      const MqttSettings& m = line.mqtt;
+      EXPECT_TRUE(m.enabled);
+      EXPECT_EQ(MqttAddress(m) + "|" + m.user + "|" + m.receiver + "|" +
+                    std::to_string(m.queueLimit) + "|" +
+                    (m.homeAssistant ? m.homeAssistantPrefix : ""),
+                row.summary);
+    }
+  }
+}
+
+TEST(MqttTopics, CallsignsBecomeOneTopicLevelAndOneId) {
+  struct Row {
+    std::string callsign, topic, id;
+  } rows[] = {
+      {"JA1ABC A", "JA1ABC%20A", "JA1ABC_20A"},
+      {"JA1ABC", "JA1ABC", "JA1ABC"},
+      {"a/b+#", "a%2Fb%2B%23", "a_2Fb_2B_23"},
+      {"7K4_X.-", "7K4_X.-", "7K4_5FX_2E-"},  // '_' stays in a topic but not in an id
+      {"%", "%25", "_25"},
+      {"\xE6\x9D\xB1", "%E6%9D%B1", "_E6_9D_B1"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.callsign);
+    EXPECT_EQ(TopicCallsign(row.callsign), row.topic);
+    EXPECT_EQ(HomeAssistantId(row.callsign), row.id);
+  }
+}
+
+TEST(MqttTopics, FeatureIsTheFilesFeaturePlusTheReceiver) {
+  StationTable table;
+  PendingReport report;
+  report.callsign = "JA1ABC A";
+  report.repeater = "JR1WN  A";
+  report.latitude = "35/39.6000";
+  report.longitude = "-139/42.0000";
+  report.course = "271.5";
+  report.speedKnots = "12";
+  report.symbol = "0";
+  report.message = "say \"hi\"";
+  report.utcDate = "071226";
+  report.utcTime = "012345";
+  std::lock_guard lock(table.mutex());
+  const int slot = table.StoreReport(report);
+  std::string collection;
+  RenderGeoJson(collection, table);
+  const auto begin = collection.find("\n{") + 1;
+  const std::string fileFeature = collection.substr(begin, collection.find("\n", begin) - begin);
+
+  ReportMessages messages;
+  MakeReportMessages(messages, table.view(slot), "hill1");
+  ASSERT_GT(fileFeature.size(), 2u);
+  EXPECT_EQ(messages.feature,
+            fileFeature.substr(0, fileFeature.size() - 2) + ",\"receiver\":\"hill1\"}}");
+  EXPECT_EQ(messages.topicCallsign, "JA1ABC%20A");
+  EXPECT_NE(messages.attributes.find("\"latitude\":35.660000,\"longitude\":-139.700000"),
+            std::string::npos)
+      << messages.attributes;
+
+  // No position: no Home Assistant attributes, the Feature still goes.
+  report.latitude.clear();
+  const int unplaced = table.StoreReport(report);
+  MakeReportMessages(messages, table.view(unplaced), "hill1");
+  EXPECT_TRUE(messages.attributes.empty());
+  EXPECT_NE(messages.feature.find("\"geometry\":null"), std::string::npos);
 }
 
 }  // namespace

@@ -250,6 +250,12 @@ class SerialTest(unittest.TestCase):
         self.assertIn(SETTINGS_MISSING, run.output)
         self.assertNotIn(b"listening", run.output)
 
+    def test_mqtt_is_refused_plainly_in_this_build(self):
+        run = self.start(options=("--mqtt", "mqtt://127.0.0.1"))
+        self.assertEqual(run.finish(), 2, run.output)
+        self.assertIn(b"this build has no MQTT", run.output)
+        self.assertNotIn(b"listening", run.output)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
