@@ -43,6 +43,9 @@ void OutputList::Add(std::unique_ptr<StationOutput> output) {
 }
 
 void OutputList::Publish(const StationTable& table, int slot) {
+  if (m_reopen.exchange(false)) {
+    for (Entry& entry : m_entries) entry.output->Reopen();
+  }
   for (Entry& entry : m_entries) {
     m_error.clear();
     const bool working = entry.output->Publish(table, slot, m_error);

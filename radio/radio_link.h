@@ -92,6 +92,10 @@ class OutputList {
   void TableCleared(const StationTable& table);
   void Close();
 
+  // From any thread, never waiting: the outputs let go of their open files
+  // before the next publish, on the thread that publishes.
+  void RequestReopen() { m_reopen.store(true); }
+
   std::vector<OutputHealth> health() const;
 
  private:
@@ -103,6 +107,7 @@ class OutputList {
   std::vector<Entry> m_entries;
   std::string m_error;  // reused for every publish
   mutable std::mutex m_healthLock;
+  std::atomic<bool> m_reopen{false};
 };
 
 class RadioLink {
@@ -134,6 +139,10 @@ class RadioLink {
   // next report. Never waits for the worker: while it holds the table, the
   // worker clears it as soon as it lets go.
   void ClearTable();
+
+  // The output files were moved aside (log rotation): they are opened again
+  // under their names before the next report is written. Never waits.
+  void ReopenOutputs() { m_parts->outputs.RequestReopen(); }
 
   const PortConfig& config() const { return m_config; }
   std::string mapScriptPath() const;

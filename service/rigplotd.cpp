@@ -40,9 +40,14 @@ int Run(const rigplot::CommandLine& options) {
   NotifyReady("listening on " + station.link().config().portPath);
   ServiceWatchdog watchdog([&station] { return !station.workerStuck(); });
 
-  while (WaitServiceEvent() == ServiceEvent::kClearTable) {
-    station.ClearTable();
-    Say("station table cleared");
+  for (ServiceEvent event; (event = WaitServiceEvent()) != ServiceEvent::kStop;) {
+    if (event == ServiceEvent::kClearTable) {
+      station.ClearTable();
+      Say("station table cleared");
+    } else {
+      station.ReopenFiles();
+      Say("output files reopened");
+    }
   }
 
   // The stop sequence: the page, the worker, then the port and the files.

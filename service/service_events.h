@@ -1,6 +1,8 @@
-// What the running service is told from outside: stop, or clear the table.
+// What the running service is told from outside: stop, clear the table, or
+// reopen the output files.
 //
-// POSIX: signals (SIGINT, SIGTERM, SIGHUP stop; SIGUSR1 clears the table).
+// POSIX: signals (SIGINT, SIGTERM stop; SIGUSR1 clears the table; SIGHUP
+// reopens the files, as log rotation expects).
 // Windows: console control events (Ctrl+C, Ctrl+Break, closing the console,
 // log-off and shut-down stop; nothing clears the table).
 // One implementation file per OS. Thread: the main thread, which arms the
@@ -12,6 +14,7 @@ namespace rigplot {
 enum class ServiceEvent {
   kStop,
   kClearTable,
+  kReopenFiles,
 };
 
 // Readies the process for the events. False when the system refuses.

@@ -20,7 +20,8 @@ sigset_t ServiceSignals() {
 }  // namespace
 
 const char kServiceEventsHelp[] =
-    "Signals: SIGINT, SIGTERM, SIGHUP stop; SIGUSR1 clears the station table.\n";
+    "Signals: SIGINT, SIGTERM stop; SIGUSR1 clears the station table; SIGHUP reopens\n"
+    "the output files (after log rotation).\n";
 
 // Blocked before any thread exists, so every thread inherits the mask and
 // the signals arrive only at sigwait below. SIGPIPE is ignored: a reader of
@@ -37,7 +38,9 @@ ServiceEvent WaitServiceEvent() {
   for (;;) {
     int sig = 0;
     if (sigwait(&signals, &sig) != 0) continue;
-    return sig == SIGUSR1 ? ServiceEvent::kClearTable : ServiceEvent::kStop;
+    if (sig == SIGUSR1) return ServiceEvent::kClearTable;
+    if (sig == SIGHUP) return ServiceEvent::kReopenFiles;
+    return ServiceEvent::kStop;
   }
 }
 

@@ -48,6 +48,8 @@ class Station {
 
   // Empties the table; the files wait for the next report.
   void ClearTable() { m_link.ClearTable(); }
+  // After log rotation: the files are opened again under their names.
+  void ReopenFiles() { m_link.ReopenOutputs(); }
 
   LinkStatus status() const { return m_link.status(); }
   bool workerStuck() const { return m_link.workerStuck(); }

@@ -60,6 +60,7 @@ class ReportLog : public StationOutput {
 
   std::string name() const override { return m_dir; }
   bool Publish(const StationTable& table, int slot, std::string& osError) override;
+  void Reopen() override { m_file.Close(); }
   void Close() override { m_file.Close(); }
 
   // The file a report received at `t` goes to; empty when the clock reading

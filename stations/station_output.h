@@ -33,6 +33,10 @@ class StationOutput {
   // next report; a live feed tells its clients at once.
   virtual void TableCleared(const StationTable& /*table*/) {}
 
+  // The files were moved aside (log rotation): let go of what is open, so
+  // that the next publish opens the files under their names again.
+  virtual void Reopen() {}
+
   // The stop sequence: release whatever is still open. Nothing is published after it.
   virtual void Close() {}
 };

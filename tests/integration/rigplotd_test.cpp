@@ -97,7 +97,7 @@ pid_t ZombiePid() {
   return child;
 }
 
-TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
+TEST(Rigplotd, ClearsOnSigusr1ReopensOnSighupAndStopsCleanlyOnSigterm) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   TempDir dir;
@@ -106,7 +106,7 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   const std::string lockFile = test::LockFileFor(pty.path());
   const pid_t zombie = ZombiePid();
   test::WriteWholeFile(lockFile, test::LockText(zombie));
-  Daemon daemon(dir);
+  Daemon daemon(dir, {"--log", dir / "logs"});
   ASSERT_TRUE(daemon.WaitForOutput("\n"));
   EXPECT_EQ(test::ReadWholeFile(lockFile), test::LockText(daemon.pid()));
   EXPECT_NE(daemon.Output().find(pty.path()), std::string::npos) << daemon.Output();
@@ -120,6 +120,14 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
       "the second station in the map script",
       [&] { return test::ReadWholeFile(map).find("oid=\"2\"") != std::string::npos; }, seen));
 
+  // Log rotation: the day's file moved aside, then SIGHUP.
+  const auto logs = std::filesystem::directory_iterator(dir / "logs");
+  ASSERT_NE(logs, std::filesystem::directory_iterator()) << "no report log";
+  const std::string log = logs->path().string();
+  std::filesystem::rename(log, log + ".1");
+  daemon.Signal(SIGHUP);
+  ASSERT_TRUE(daemon.WaitForOutput("output files reopened"));
+
   daemon.Signal(SIGUSR1);
   ASSERT_TRUE(daemon.WaitForOutput("cleared"));
   ASSERT_TRUE(pty.Send(StationReport("JA1CCC", 3)));
@@ -130,6 +138,11 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   EXPECT_EQ(CountOf(content, "point pos="), 1);
   EXPECT_NE(content.find("oid=\"1\" gid=\"0.4\" str=\"JA1CCC\""), std::string::npos);
   EXPECT_EQ(content.find("JA1AAA"), std::string::npos);
+  ASSERT_TRUE(WaitFor(
+      "JA1CCC in a new report log", [&] { return CountOf(test::ReadWholeFile(log), "\r\n") == 2; },
+      [&] { return test::ReadWholeFile(log); }));
+  EXPECT_NE(test::ReadWholeFile(log).find("JA1CCC"), std::string::npos);
+  EXPECT_EQ(CountOf(test::ReadWholeFile(log + ".1"), "\r\n"), 3) << "header and two reports";
 
   daemon.Signal(SIGTERM);
   EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
@@ -144,8 +157,8 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
 
 // SIGTERM's run is `rigplotd 2>&1 | logger` with the logger gone: its lines
 // go nowhere, and it stops as it should.
-TEST(Rigplotd, SigintSighupAndSigtermWithItsOutputReaderGoneStopIt) {
-  for (int sig : {SIGINT, SIGHUP, SIGTERM}) {
+TEST(Rigplotd, SigintAndSigtermWithItsOutputReaderGoneStopIt) {
+  for (int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(sig);
     Pty pty;
     ASSERT_TRUE(pty.ok());
