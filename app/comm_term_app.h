@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/doc_framework.h"
-#include "radio/command_line.h"
+#include "station/command_line.h"
 
 namespace rigplot {
 

@@ -1,4 +1,4 @@
-// The view: the frame's blank client, and the owner of the radio link's life.
+// The view: the frame's blank client, and the owner of the station's life.
 //
 // Constructing it reads RIGPLOT.ini, opens the port and creates the receive
 // worker without starting it; creating its window starts the worker; the
@@ -12,8 +12,7 @@
 
 #include <memory>
 
-#include "radio/radio_link.h"
-#include "web/web_page.h"
+#include "station/station.h"
 
 namespace rigplot {
 
@@ -38,10 +37,8 @@ class CCommTermView : public wxView {
   void OnDestroy(wxWindowDestroyEvent& event);
   void OnTableClear(wxCommandEvent& event);
 
-  // The radio link: port opened by the constructor, worker started by OnCreate.
-  std::unique_ptr<RadioLink> m_radioLink;
-  // The live map page, when the command line leaves it on and its address is free.
-  std::unique_ptr<WebPage> m_webPage;
+  // The station: port opened by the constructor, worker started by OnCreate.
+  std::unique_ptr<Station> m_station;
   wxWindow* m_pWindow = nullptr;  // the client window, owned by the frame
 
   wxDECLARE_DYNAMIC_CLASS(CCommTermView);

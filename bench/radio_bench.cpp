@@ -4,9 +4,7 @@
 // a silent line, which should be nothing at all.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
-#include <pthread.h>
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +20,7 @@
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
 #include "tests/support/pty.h"
+#include "tests/support/thread_cpu.h"
 #include "tests/support/wait.h"
 
 namespace rigplot {
@@ -58,14 +57,6 @@ struct Link {
   bool ok = false;
 };
 
-// CPU time of a running thread, in microseconds.
-double ThreadCpuUs(std::thread::native_handle_type thread) {
-  clockid_t clock;
-  timespec ts{};
-  if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0) return 0;
-  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
 // The map script's directory decides much of the cost: on ext4, replacing a
 // file by rename starts writeback of the new file every time.
 void EndToEnd(benchmark::State& state, const std::string& mapParent) {
@@ -77,7 +68,7 @@ void EndToEnd(benchmark::State& state, const std::string& mapParent) {
   const std::string batch = HundredStations();
   std::uint64_t sent = 0;
   std::size_t flowControlBytes = 0;
-  const double workerCpuBefore = ThreadCpuUs(link.radio.worker()->nativeHandle());
+  const double workerCpuBefore = test::ThreadCpuUs(link.radio.worker()->nativeHandle());
   for (auto _ : state) {
     if (!link.pty.Send(batch)) {
       state.SkipWithError("write to the pty failed");
@@ -92,7 +83,7 @@ void EndToEnd(benchmark::State& state, const std::string& mapParent) {
   state.SetItemsProcessed(static_cast<std::int64_t>(sent));
   state.counters["stations"] = link.radio.status().stations;
   state.counters["worker_cpu_us_per_report"] =
-      (ThreadCpuUs(link.radio.worker()->nativeHandle()) - workerCpuBefore) /
+      (test::ThreadCpuUs(link.radio.worker()->nativeHandle()) - workerCpuBefore) /
       static_cast<double>(sent);
   state.counters["xon_xoff_bytes"] = static_cast<double>(flowControlBytes);
 }

@@ -31,6 +31,7 @@
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
 #include "tests/support/pty.h"
+#include "tests/support/thread_cpu.h"
 #include "tests/support/wait.h"
 #include "web/web_page.h"
 
@@ -64,11 +65,11 @@ struct PagedLink {
     ::setenv("TEMP", dir.path().c_str(), 1);
     if (!pty.ok() || !radio.Open(PortConfig{pty.path(), 19200})) return;
     if (withPage) {
-      CommandLine line;
-      line.webPort = 0;
-      line.webClients = kClients + 100;
-      line.tilesUrl.clear();
-      page = StartWebPage(radio, line, {});
+      WebSettings settings;
+      settings.port = 0;
+      settings.maxClients = kClients + 100;
+      settings.tilesUrl.clear();
+      page = StartWebPage(radio, settings, {});
       if (!page) return;
     }
     if (!radio.Start()) return;
@@ -354,13 +355,6 @@ void BM_HostileRange(benchmark::State& state) {
 }
 BENCHMARK(BM_HostileRange)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-double ThreadCpuUs(std::thread::native_handle_type thread) {
-  clockid_t clock;
-  timespec ts{};
-  if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0) return 0;
-  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
-}
-
 // The worker's time to store a report and rewrite every output, per report,
 // with the page off (-1), on with no client (0), or with 1,000 clients.
 void BM_WorkerStoreAndRewrite(benchmark::State& state) {
@@ -379,7 +373,7 @@ void BM_WorkerStoreAndRewrite(benchmark::State& state) {
   for (int n = 0; n < 100; ++n) batch += StationReport(n, 7);
   std::uint64_t stored = link.radio.reportsStored();
   std::uint64_t sent = 0;
-  const double cpuBefore = ThreadCpuUs(link.radio.worker()->nativeHandle());
+  const double cpuBefore = test::ThreadCpuUs(link.radio.worker()->nativeHandle());
   for (auto _ : state) {
     stored += 100;
     sent += 100;
@@ -390,7 +384,8 @@ void BM_WorkerStoreAndRewrite(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(sent));
   state.counters["worker_cpu_us_per_report"] =
-      (ThreadCpuUs(link.radio.worker()->nativeHandle()) - cpuBefore) / static_cast<double>(sent);
+      (test::ThreadCpuUs(link.radio.worker()->nativeHandle()) - cpuBefore) /
+      static_cast<double>(sent);
 }
 BENCHMARK(BM_WorkerStoreAndRewrite)
     ->Arg(-1)

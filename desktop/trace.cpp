@@ -5,24 +5,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "radio/radio_link.h"
+
 namespace rigplot {
 
 namespace {
 
 bool g_traceOn = false;
-bool g_refuseWorker = false;
 
 }  // namespace
 
 void EnableTraceFromEnvironment() {
   const char* value = std::getenv("RIGPLOT_TRACE");
   g_traceOn = value != nullptr && std::strcmp(value, "1") == 0;
-  const char* refuse = std::getenv("RIGPLOT_TEST_NO_WORKER");
-  g_refuseWorker = refuse != nullptr && std::strcmp(refuse, "1") == 0;
-}
-
-bool TestRefusesWorker() {
-  return g_refuseWorker;
 }
 
 void Trace(const char* format, ...) {
@@ -34,6 +29,18 @@ void Trace(const char* format, ...) {
   std::fputc('\n', stderr);
   std::fflush(stderr);
   va_end(args);
+}
+
+void TraceLine(const std::string& line) {
+  Trace("%s", line.c_str());
+}
+
+void SayStartupFailure(const LinkResult& result) {
+  if (result.failure == LinkFailure::kPortNotOpened) {
+    std::fprintf(stderr, "rigplot: cannot open %s\n", result.osError.c_str());
+  } else if (result.failure == LinkFailure::kWorkerNotStarted) {
+    std::fprintf(stderr, "rigplot: cannot start the receive thread: %s\n", result.osError.c_str());
+  }
 }
 
 }  // namespace rigplot

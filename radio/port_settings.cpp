@@ -75,11 +75,11 @@ int WhitelistedBaudRate(std::optional<int> baudRate) {
   }
 }
 
-bool LoadPortSettings(PortConfig& config, const char* fileName) {
+bool LoadPortSettings(PortConfig& config, const char* fileName, std::string* osError) {
   config = PortConfig{};
   char window[kWindowBytes];
   std::size_t got = 0;
-  if (!ReadSettingsFile(fileName, window, sizeof window, got)) return false;
+  if (!ReadSettingsFile(fileName, window, sizeof window, got, osError)) return false;
   const PortSettings settings = ParsePortSettings(std::string_view(window, got));
   config.portPath = DevicePathFor(settings.portName);
   config.baudRate = WhitelistedBaudRate(settings.baudRate);

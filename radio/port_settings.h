@@ -35,10 +35,14 @@ int WhitelistedBaudRate(std::optional<int> baudRate);
 std::string DevicePathFor(std::string_view portName);
 
 // Per platform: the first bytes of the file, at most `size`, into `buffer`;
-// `got` is how many (0 when the read fails). False when it cannot be opened.
-bool ReadSettingsFile(const char* fileName, char* buffer, std::size_t size, std::size_t& got);
+// `got` is how many (0 when the read fails). False when it cannot be opened,
+// with the OS's text in `osError` when given.
+bool ReadSettingsFile(const char* fileName, char* buffer, std::size_t size, std::size_t& got,
+                      std::string* osError = nullptr);
 
-// Reads the settings file into `config`. False when the file cannot be opened.
-bool LoadPortSettings(PortConfig& config, const char* fileName = kSettingsFileName);
+// Reads the settings file into `config`. False when the file cannot be
+// opened, with the OS's text in `osError` when given.
+bool LoadPortSettings(PortConfig& config, const char* fileName = kSettingsFileName,
+                      std::string* osError = nullptr);
 
 }  // namespace rigplot

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "radio/port_settings.h"
 
@@ -27,11 +28,15 @@ std::string DevicePathFor(std::string_view portName) {
   return "/dev/" + std::string(portName);
 }
 
-bool ReadSettingsFile(const char* fileName, char* buffer, std::size_t size, std::size_t& got) {
+bool ReadSettingsFile(const char* fileName, char* buffer, std::size_t size, std::size_t& got,
+                      std::string* osError) {
   got = 0;
   // Non-blocking, so a FIFO in its place cannot hang start-up.
   const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (osError) *osError = std::strerror(errno);
+    return false;
+  }
   ssize_t read;
   do {
     read = ::read(fd, buffer, size);

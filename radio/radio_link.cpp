@@ -1,8 +1,5 @@
 #include "radio/radio_link.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "radio/receive_worker.h"
 
 namespace rigplot {
@@ -84,24 +81,32 @@ std::vector<OutputHealth> OutputList::health() const {
   return all;
 }
 
-RadioLink::RadioLink(LinkEventSink sink) : m_sink(sink), m_outputs(std::move(sink)) {
+RadioLink::Parts::Parts(LinkEventSink sink) : outputs(std::move(sink)) {}
+RadioLink::Parts::~Parts() = default;
+
+RadioLink::RadioLink(LinkEventSink sink) : m_sink(sink), m_parts(std::make_unique<Parts>(sink)) {
   auto mapScript = std::make_unique<MapScriptOutput>();
   m_mapScript = mapScript.get();
-  m_outputs.Add(std::move(mapScript));
+  m_parts->outputs.Add(std::move(mapScript));
 }
 
 RadioLink::~RadioLink() {
-  Stop();
+  if (Stop()) return;
+  // The thread still runs on the parts: let it have them, and the process's
+  // end take both.
+  m_parts->worker->Abandon();
+  static_cast<void>(m_parts.release());
 }
 
 void RadioLink::AddOutput(std::unique_ptr<StationOutput> output) {
-  m_outputs.Add(std::move(output));
+  m_parts->outputs.Add(std::move(output));
 }
 
 LinkResult RadioLink::Open(const char* settingsFile) {
   PortConfig config;
-  if (!LoadPortSettings(config, settingsFile)) {
-    return {LinkFailure::kSettingsMissing, std::string(settingsFile) + ": " + std::strerror(errno)};
+  std::string osError;
+  if (!LoadPortSettings(config, settingsFile, &osError)) {
+    return {LinkFailure::kSettingsMissing, std::string(settingsFile) + ": " + osError};
   }
   return Open(config);
 }
@@ -109,22 +114,25 @@ LinkResult RadioLink::Open(const char* settingsFile) {
 LinkResult RadioLink::Open(const PortConfig& config) {
   m_config = config;
   // The parser starts idle, whatever came before.
-  m_parser.reset();
+  m_parts->parser.reset();
   std::string osError;
-  if (!m_port.Open(m_config.portPath, m_config.baudRate, &osError)) {
+  if (!m_parts->port.Open(m_config.portPath, m_config.baudRate, &osError)) {
     return {LinkFailure::kPortNotOpened, osError};
   }
   return {};
 }
 
 LinkResult RadioLink::Start() {
-  if (m_stopped || m_worker) return {LinkFailure::kWorkerNotStarted, "the link was started before"};
+  Parts& parts = *m_parts;
+  if (m_stopped || parts.worker) {
+    return {LinkFailure::kWorkerNotStarted, "the link was started before"};
+  }
   m_mapScriptPath = MapScriptPath();
   m_mapScript->SetPath(m_mapScriptPath);
-  m_worker =
-      std::make_unique<ReceiveWorker>(m_port, m_config, m_parser, m_table, m_outputs, m_sink);
-  if (!m_worker->Start()) {
-    m_worker.reset();
+  parts.worker = std::make_unique<ReceiveWorker>(parts.port, m_config, parts.parser, parts.table,
+                                                 parts.outputs, m_sink);
+  if (!parts.worker->Start()) {
+    parts.worker.reset();
     return {LinkFailure::kWorkerNotStarted, "cannot create the receive thread"};
   }
   return {};
@@ -132,17 +140,25 @@ LinkResult RadioLink::Start() {
 
 bool RadioLink::Stop(std::chrono::milliseconds limit) {
   if (m_stopped) return true;
-  if (m_worker && !m_worker->Stop(limit)) return false;
+  if (m_parts->worker && !m_parts->worker->Stop(limit)) return false;
   m_stopped = true;
-  m_port.Close();
-  m_outputs.Close();
+  m_parts->port.Close();
+  m_parts->outputs.Close();
   return true;
 }
 
 void RadioLink::ClearTable() {
-  std::lock_guard<std::mutex> lock(m_table.mutex());
-  m_table.Clear();
-  m_outputs.TableCleared(m_table);
+  Parts& parts = *m_parts;
+  std::unique_lock<std::mutex> lock(parts.table.mutex(), std::try_to_lock);
+  // The worker holds the table: it clears it itself once it lets go, so that
+  // a worker stuck in an output cannot hold the caller (and its stop) too.
+  if (!lock.owns_lock() && parts.worker) {
+    parts.worker->RequestClear();
+    return;
+  }
+  if (!lock.owns_lock()) lock.lock();
+  parts.table.Clear();
+  parts.outputs.TableCleared(parts.table);
 }
 
 std::string RadioLink::mapScriptPath() const {
@@ -150,19 +166,23 @@ std::string RadioLink::mapScriptPath() const {
 }
 
 std::uint64_t RadioLink::reportsStored() const {
-  return m_worker ? m_worker->reportsStored() : 0;
+  const auto& worker = m_parts->worker;
+  return worker ? worker->reportsStored() : 0;
 }
 
 std::uint64_t RadioLink::blocksRead() const {
-  return m_worker ? m_worker->blocksRead() : 0;
+  const auto& worker = m_parts->worker;
+  return worker ? worker->blocksRead() : 0;
 }
 
 std::uint64_t RadioLink::reopens() const {
-  return m_worker ? m_worker->reopens() : 0;
+  const auto& worker = m_parts->worker;
+  return worker ? worker->reopens() : 0;
 }
 
 bool RadioLink::adapterPresent() const {
-  return m_worker ? m_worker->adapterPresent() : m_port.IsOpen();
+  const auto& worker = m_parts->worker;
+  return worker ? worker->adapterPresent() : m_parts->port.IsOpen();
 }
 
 LinkStatus RadioLink::status() const {
@@ -171,12 +191,15 @@ LinkStatus RadioLink::status() const {
   status.baudRate = m_config.baudRate;
   status.adapterPresent = adapterPresent();
   status.reportsStored = reportsStored();
-  {
-    std::lock_guard<std::mutex> lock(m_table.mutex());
-    status.stations = m_table.count();
-  }
-  status.outputs = m_outputs.health();
+  // Never the table's lock: the worker may hold it for as long as an output blocks.
+  status.stations = m_parts->table.publishedCount();
+  status.outputs = m_parts->outputs.health();
   return status;
+}
+
+bool RadioLink::workerStuck() const {
+  const auto& worker = m_parts->worker;
+  return worker && worker->busyFor() > kWorkerStuckAfter;
 }
 
 }  // namespace rigplot

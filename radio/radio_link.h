@@ -6,9 +6,12 @@
 // and how a failure is shown.
 // Life: Open (settings file and port), Start (the worker), then Stop, which
 // is bounded and may be called any number of times (the destructor calls it).
+// A worker that does not end in time keeps what it works on: the destructor
+// leaves it to the process's end rather than free it under the thread.
 // Thread: Open, Start, Stop and AddOutput on the front end's thread;
-// ClearTable and the readers from any thread. Events are delivered on the
-// thread where the change happened (mostly the worker).
+// ClearTable and the readers from any thread; status and workerStuck never
+// wait on the worker. Events are delivered on the thread where the change
+// happened (mostly the worker).
 #pragma once
 
 #include <atomic>
@@ -31,6 +34,10 @@ namespace rigplot {
 
 class ReceiveWorker;
 class MapScriptOutput;
+
+// A worker busy this long without coming back to its wait or pause is stuck
+// (a write to a full disk, a FIFO nobody reads, a full stderr pipe).
+inline constexpr std::chrono::seconds kWorkerStuckAfter{2};
 
 // Why the link could not be set up. The front end shows the matching message.
 enum class LinkFailure {
@@ -119,9 +126,13 @@ class RadioLink {
   // The stop sequence: stop the worker (waiting at most `limit` for it),
   // close the port, close every output. True when the worker ended in time;
   // otherwise the port and outputs are left to the process's end.
-  bool Stop(std::chrono::milliseconds limit = std::chrono::seconds(10));
+  bool Stop(std::chrono::milliseconds limit = kStopLimit);
 
-  // Empties the station table and tells the outputs; the files wait for the next report.
+  static constexpr std::chrono::seconds kStopLimit{10};
+
+  // Empties the station table and tells the outputs; the files wait for the
+  // next report. Never waits for the worker: while it holds the table, the
+  // worker clears it as soon as it lets go.
   void ClearTable();
 
   const PortConfig& config() const { return m_config; }
@@ -130,23 +141,34 @@ class RadioLink {
   std::uint64_t blocksRead() const;
   std::uint64_t reopens() const;
   bool adapterPresent() const;
+  // From counts the worker publishes: answers at once, however the worker is.
   LinkStatus status() const;
+  // True while the worker has been busy for longer than kWorkerStuckAfter.
+  bool workerStuck() const;
 
   // For tests and measurements: the table (lock its mutex() to read it) and
   // the worker's thread.
-  const StationTable& table() const { return m_table; }
-  SerialPort& port() { return m_port; }
-  ReceiveWorker* worker() { return m_worker.get(); }
+  const StationTable& table() const { return m_parts->table; }
+  SerialPort& port() { return m_parts->port; }
+  ReceiveWorker* worker() { return m_parts->worker.get(); }
 
  private:
+  // What the worker works on, on the heap so that a worker that did not end
+  // can keep it.
+  struct Parts {
+    explicit Parts(LinkEventSink sink);
+    ~Parts();
+    SerialPort port;
+    ReportParser parser;
+    StationTable table;
+    OutputList outputs;
+    std::unique_ptr<ReceiveWorker> worker;
+  };
+
   LinkEventSink m_sink;
   PortConfig m_config;
-  SerialPort m_port;
-  ReportParser m_parser;
-  StationTable m_table;
-  OutputList m_outputs;
-  MapScriptOutput* m_mapScript = nullptr;  // the first of m_outputs
-  std::unique_ptr<ReceiveWorker> m_worker;
+  std::unique_ptr<Parts> m_parts;
+  MapScriptOutput* m_mapScript = nullptr;  // the first of the outputs
   std::string m_mapScriptPath;
   bool m_stopped = false;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 namespace rigplot {
@@ -23,7 +25,27 @@ ReceiveWorker::ReceiveWorker(SerialPort& port, const PortConfig& config, ReportP
       m_sink(std::move(sink)) {}
 
 ReceiveWorker::~ReceiveWorker() {
-  Stop();
+  if (Stop(kStopLimit)) return;
+  std::fputs("receive thread did not end\n", stderr);
+  std::fflush(stderr);
+  std::abort();
+}
+
+void ReceiveWorker::Abandon() {
+  if (m_thread.joinable()) m_thread.detach();
+}
+
+std::chrono::steady_clock::duration ReceiveWorker::busyFor() const {
+  const auto since = m_busySince.load(std::memory_order_relaxed);
+  if (since == 0) return {};
+  return std::chrono::steady_clock::now().time_since_epoch() -
+         std::chrono::steady_clock::duration(since);
+}
+
+void ReceiveWorker::Busy() {
+  // At least 1, so that a clock starting at zero still reads as busy.
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  m_busySince.store(now != 0 ? now : 1, std::memory_order_relaxed);
 }
 
 bool ReceiveWorker::Start() {
@@ -65,7 +87,13 @@ void ReceiveWorker::ReceiveThreadProc() {
   // The stop test runs before every cycle and never inside the byte loop: a
   // block once read is parsed to its end with every store and rewrite.
   while (!m_stopRequested.load()) {
+    if (m_clearPending.load()) {
+      std::lock_guard<std::mutex> lock(m_table.mutex());
+      ClearIfRequested();
+    }
+    Rest();
     const SerialPort::WaitResult waited = m_port.Wait();
+    Busy();
     if (waited == SerialPort::WaitResult::kWoken) continue;
     if (waited == SerialPort::WaitResult::kFailed) {
       PauseAndReopen(m_port.failureReason());
@@ -91,14 +119,22 @@ void ReceiveWorker::ReceiveThreadProc() {
       std::lock_guard<std::mutex> lock(m_table.mutex());
       const int slot = m_table.StoreReport(m_parser.report());
       m_outputs.Publish(m_table, slot);
+      ClearIfRequested();
       // Release: whoever sees the new count also sees the table as this
       // report left it.
       m_reportsStored.fetch_add(1, std::memory_order_release);
     }
   }
+  Rest();
   std::lock_guard<std::mutex> lock(m_endLock);
   m_ended = true;
   m_endWake.notify_all();
+}
+
+void ReceiveWorker::ClearIfRequested() {
+  if (!m_clearPending.exchange(false)) return;
+  m_table.Clear();
+  m_outputs.TableCleared(m_table);
 }
 
 void ReceiveWorker::PauseAndReopen(const std::string& reason) {
@@ -111,7 +147,11 @@ void ReceiveWorker::PauseAndReopen(const std::string& reason) {
   if (m_sink) m_sink("adapter gone from " + m_config.portPath + ": " + reason);
   std::unique_lock<std::mutex> lock(m_portLock);
   for (;;) {
-    if (m_pauseWake.wait_for(lock, kRetryPause, [this] { return m_stopRequested.load(); })) return;
+    Rest();
+    const bool stop =
+        m_pauseWake.wait_for(lock, kRetryPause, [this] { return m_stopRequested.load(); });
+    Busy();
+    if (stop) return;
     if (SerialPort::DeviceExists(m_config.portPath) &&
         m_port.Open(m_config.portPath, m_config.baudRate)) {
       m_reopens.fetch_add(1, std::memory_order_relaxed);

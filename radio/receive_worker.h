@@ -6,6 +6,9 @@
 // After a failed wait or a hang-up the worker says so once, pauses (up to 1 s,
 // cut short by a stop) and reopens the device when it is back; table and
 // outputs are kept.
+// Heartbeat: the worker notes when it leaves its wait or pause and clears the
+// note when it goes back, so "busy for long" tells a stuck worker from an idle
+// one without any lock.
 // Owns: the thread, the stop flag and the port lock. The radio link owns it
 // and everything it works on.
 // Thread: created and started on the front end's thread; Stop from any other.
@@ -43,7 +46,20 @@ class ReceiveWorker {
   // Stop sequence, worker part: set the stop flag, wake the wait and the
   // pause, and wait up to `limit` for the thread to end. True when it ended
   // (or never started). Safe to call more than once.
-  bool Stop(std::chrono::milliseconds limit = std::chrono::hours(1));
+  bool Stop(std::chrono::milliseconds limit = kStopLimit);
+
+  // Empties the table on the worker's thread: after the store it is in, or
+  // before its next wait at the latest. For a clear that must not wait for
+  // the table's lock while the worker holds it.
+  void RequestClear() { m_clearPending.store(true); }
+
+  // Lets a thread that did not stop run on alone; its owner must keep this
+  // worker and what it works on for the rest of the process.
+  void Abandon();
+
+  // The destructor's wait: past it, a thread still running ends the process,
+  // since what it works on is about to be freed.
+  static constexpr std::chrono::seconds kStopLimit{10};
 
   bool stopRequested() const { return m_stopRequested.load(); }
 
@@ -57,12 +73,19 @@ class ReceiveWorker {
   // False from a failed wait or read until the device is open again.
   bool adapterPresent() const { return m_adapterPresent.load(); }
 
+  // How long the worker has been away from its wait and pause; zero while it
+  // rests there or does not run.
+  std::chrono::steady_clock::duration busyFor() const;
+
   // The worker's thread, so a measurement can find its CPU time.
   std::thread::native_handle_type nativeHandle() { return m_thread.native_handle(); }
 
  private:
   void ReceiveThreadProc();
   void PauseAndReopen(const std::string& reason);
+  void ClearIfRequested();  // caller holds the table's lock
+  void Rest() { m_busySince.store(0, std::memory_order_relaxed); }
+  void Busy();
 
   SerialPort& m_port;
   PortConfig m_config;
@@ -77,6 +100,8 @@ class ReceiveWorker {
   std::atomic<std::uint64_t> m_blocksRead{0};
   std::atomic<std::uint64_t> m_reopens{0};
   std::atomic<bool> m_adapterPresent{true};
+  std::atomic<bool> m_clearPending{false};
+  std::atomic<std::chrono::steady_clock::rep> m_busySince{0};  // 0: resting
   std::mutex m_portLock;  // guards reopening the port against Stop's wake; the pause waits on it
   std::condition_variable m_pauseWake;
   std::mutex m_endLock;  // m_ended and its condition, for a stop with a time limit

@@ -6,15 +6,13 @@
 // line on stderr, the journal under systemd. Exit status 0 after a stop, 1
 // when the link cannot be set up, 2 for a wrong command line.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "radio/command_line.h"
-#include "radio/file_outputs.h"
-#include "radio/radio_link.h"
 #include "service/service_events.h"
 #include "service/service_notify.h"
-#include "web/web_page.h"
+#include "station/station.h"
 
 namespace {
 
@@ -31,51 +29,31 @@ int Run(const rigplot::CommandLine& options) {
     return 1;
   }
 
-  RadioLink link(&Say);
-  for (auto& output : MakeFileOutputs(options)) link.AddOutput(std::move(output));
-  LinkResult result = link.Open();
-  // The page takes its port before the worker starts; a port in use is said
-  // once and the link goes on without it.
-  std::unique_ptr<WebPage> page;
-  if (result) page = StartWebPage(link, options, &Say);
-  if (result) result = link.Start();
+  Station station(options, &Say);
+  LinkResult result = station.Open();
+  if (result) result = station.Start();
   if (!result) {
     std::fprintf(stderr, "%s\n%s\n", FailureMessage(result.failure), result.osError.c_str());
     return 1;
   }
-  if (page) page->Serve();
-  std::string started = "listening on " + link.config().portPath + " at " +
-                        std::to_string(link.config().baudRate) + " baud, map script " +
-                        link.mapScriptPath();
-  if (page) {
-    started += ", page " + page->url();
-    // 0.0.0.0 and :: are opened through loopback here but served to the network.
-    if (page->url().find(page->boundAddress()) == std::string::npos) {
-      started += " (served on " + page->boundAddress() + ")";
-    }
-  }
-  Say(started);
-  NotifyReady("listening on " + link.config().portPath);
-  // The worker holds the table's lock only while it stores and refreshes the
-  // outputs: a lock held for seconds means it is stuck there.
-  ServiceWatchdog watchdog(
-      [&link] { return LockFreeWithin(link.table().mutex(), kWorkerStuckAfter); });
+  Say(station.Describe());
+  NotifyReady("listening on " + station.link().config().portPath);
+  ServiceWatchdog watchdog([&station] { return !station.workerStuck(); });
 
   while (WaitServiceEvent() == ServiceEvent::kClearTable) {
-    link.ClearTable();
+    station.ClearTable();
     Say("station table cleared");
   }
 
-  // The stop sequence: end the worker, then release the port and the files.
+  // The stop sequence: the page, the worker, then the port and the files.
   NotifyStopping();
   watchdog.Stop();
-  if (page) page->Stop();
-  if (!link.Stop()) {
+  if (!station.Stop()) {
     Say("the receive thread did not end; leaving without it");
     std::fflush(stderr);
     std::_Exit(0);
   }
-  Say("stopped after " + std::to_string(link.reportsStored()) + " reports");
+  Say("stopped after " + std::to_string(station.reportsStored()) + " reports");
   return 0;
 }
 

@@ -1,6 +1,7 @@
 // Service events on POSIX: signals, taken synchronously with sigwait.
 #include <signal.h>
 
+#include <csignal>
 #include <initializer_list>
 
 #include "service/service_events.h"
@@ -22,9 +23,12 @@ const char kServiceEventsHelp[] =
     "Signals: SIGINT, SIGTERM, SIGHUP stop; SIGUSR1 clears the station table.\n";
 
 // Blocked before any thread exists, so every thread inherits the mask and
-// the signals arrive only at sigwait below.
+// the signals arrive only at sigwait below. SIGPIPE is ignored: a reader of
+// stderr that goes away (`rigplotd 2>&1 | logger`) or a page client that
+// hangs up must fail a write, not end the service.
 bool ArmServiceEvents() {
   const sigset_t signals = ServiceSignals();
+  if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) return false;
   return pthread_sigmask(SIG_BLOCK, &signals, nullptr) == 0;
 }
 

@@ -11,9 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace rigplot {
 
@@ -27,9 +25,8 @@ void NotifyStopping();
 // Pings the service manager's watchdog three times in the interval it asked
 // for, but only while `alive` says the receive worker is alive; a worker stuck
 // for two probes in a row lets the watchdog run out, and systemd restarts the
-// service. No thread is
-// started when the manager asked for no watchdog. `alive` runs on the
-// watchdog's thread and may take a while (well under the interval).
+// service. No thread is started when the manager asked for no watchdog.
+// `alive` runs on the watchdog's thread and answers at once.
 class ServiceWatchdog {
  public:
   explicit ServiceWatchdog(std::function<bool()> alive);
@@ -44,23 +41,5 @@ class ServiceWatchdog {
   struct State;
   std::unique_ptr<State> m_state;
 };
-
-// The receive worker holds the station table's lock only while it stores a
-// report and rewrites the outputs; a lock still taken after this long means
-// the worker is stuck there.
-inline constexpr std::chrono::seconds kWorkerStuckAfter{2};
-
-// True when `lock` could be taken (and was let go at once) within `limit`.
-inline bool LockFreeWithin(std::mutex& lock, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (lock.try_lock()) {
-      lock.unlock();
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
 
 }  // namespace rigplot

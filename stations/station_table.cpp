@@ -17,6 +17,7 @@ int StationTable::StoreReport(const PendingReport& report) {
   }
   if (m_stationCount < kSlots) {
     copyInto(m_slots[m_stationCount], report);
+    m_publishedCount.store(m_stationCount + 1, std::memory_order_relaxed);
     return m_stationCount++;
   }
   // Full: the station heard longest ago gives up its slot.
@@ -30,6 +31,7 @@ int StationTable::StoreReport(const PendingReport& report) {
 
 void StationTable::Clear() {
   m_stationCount = 0;
+  m_publishedCount.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace rigplot

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -34,6 +35,8 @@ class StationTable {
   void Clear();
 
   int count() const { return m_stationCount; }
+  // The count as the last store or clear left it; any thread, no lock.
+  int publishedCount() const { return m_publishedCount.load(std::memory_order_relaxed); }
   const StationRecord& slot(int index) const { return m_slots[index]; }
 
   std::mutex& mutex() const { return m_lock; }
@@ -43,6 +46,7 @@ class StationTable {
 
   std::array<StationRecord, kSlots> m_slots;
   int m_stationCount = 0;
+  std::atomic<int> m_publishedCount{0};
   std::uint64_t m_storeSequence = 0;
   mutable std::mutex m_lock;
 };

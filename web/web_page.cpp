@@ -14,14 +14,8 @@ WebPage::~WebPage() {
   Stop();
 }
 
-std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
+std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
                                       const LinkEventSink& sink) {
-  if (!line.webEnabled) return nullptr;
-  WebSettings settings;
-  settings.host = line.webHost;
-  settings.port = line.webPort;
-  settings.tilesUrl = line.tilesUrl;
-  settings.maxClients = line.webClients;
   std::string origin;
   if (!settings.tilesUrl.empty() && !TileOrigin(settings.tilesUrl, origin)) {
     if (sink) sink("page: tiles URL '" + settings.tilesUrl + "' not usable; plain background");

@@ -1,26 +1,24 @@
-// The live map page of a radio link, in one call for every front end.
+// The live map page of a radio link.
 //
 //   RadioLink link(sink);
 //   link.Open();
-//   auto page = StartWebPage(link, commandLine, sink);  // takes the port, adds the feed
+//   auto page = StartWebPage(link, settings, sink);  // takes the port, adds the feed
 //   link.Start();
-//   if (page) page->Serve();                             // answers from here on
-//   ... page ? page->url() : "no page" ...
+//   if (page) page->Serve();                          // answers from here on
 //
-// The page must go before the link: declare it after the link. It answers
-// only once the link has started, since the status it shows is read from the
-// running link.
+// The page must go before the link: declare it after the link. Its status
+// comes from the link's published counts and never waits on the worker, so
+// a stuck worker neither holds a request nor the page's stop.
 //
 // Owns: the page's server; the live feed is shared with the output it adds to
-// the link. Without a page (--web off, or the address cannot be taken, said
-// once to the sink) the link runs exactly as before.
+// the link. Without a page (the address cannot be taken, said once to the
+// sink) the link runs exactly as before.
 // Thread: the front end's.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "radio/command_line.h"
 #include "radio/radio_link.h"
 #include "web/web_server.h"
 
@@ -50,12 +48,12 @@ class WebPage {
   WebServer m_server;
 };
 
-// Takes the page's address as the command line asks and adds its live feed
-// to the link; Serve() starts answering. Call after link.Open and before
-// link.Start. Null when the page is off or its address cannot be taken; the
-// sink is then told once why. A page served beyond this machine is said to the
-// sink as a warning.
-std::unique_ptr<WebPage> StartWebPage(RadioLink& link, const CommandLine& line,
+// Takes the page's address and adds its live feed to the link; Serve()
+// starts answering. Call after link.Open and before link.Start. Null when the
+// address cannot be taken; the sink is then told once why. A tiles URL that
+// cannot be named safely gives a plain background, said once too. A page
+// served beyond this machine is said to the sink as a warning.
+std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
                                       const LinkEventSink& sink);
 
 }  // namespace rigplot

@@ -21,7 +21,6 @@
 #include <thread>
 #include <unordered_set>
 
-#include "radio/command_line.h"
 #include "web/listen_socket.h"
 #include "web/page_assets.h"
 
@@ -387,7 +386,7 @@ class WebServer::Impl {
     const auto* index = FindPageAsset("/");
     m_index = index != nullptr ? std::string(index->body) : std::string();
     std::string attribution;
-    if (tilesUrl == CommandLine::kDefaultTiles) {
+    if (tilesUrl == WebSettings::kDefaultTiles) {
       attribution =
           "&copy; <a href=\"https://www.openstreetmap.org/copyright\">OpenStreetMap</a> "
           "contributors";

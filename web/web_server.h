@@ -26,11 +26,17 @@
 
 namespace rigplot {
 
+// Where the page is served and what it draws on; the defaults are the
+// program's own when the command line says nothing.
 struct WebSettings {
-  std::string host = "127.0.0.1";
-  int port = 8073;       // 0: a free port the system picks
-  std::string tilesUrl;  // {z}/{x}/{y} template, empty for a plain background
-  int maxClients = 256;  // connections served at once, event streams included
+  static constexpr const char* kDefaultHost = "127.0.0.1";
+  static constexpr int kDefaultPort = 8073;
+  static constexpr const char* kDefaultTiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+
+  std::string host = kDefaultHost;
+  int port = kDefaultPort;               // 0: a free port the system picks
+  std::string tilesUrl = kDefaultTiles;  // {z}/{x}/{y} template, empty for a plain background
+  int maxClients = 256;                  // connections served at once, event streams included
 };
 
 // Limits, all settable in one place.

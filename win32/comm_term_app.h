@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "radio/command_line.h"
+#include "station/command_line.h"
 #include "win32/doc_framework.h"
 
 namespace rigplot {

@@ -1,4 +1,4 @@
-// The view: the frame's blank client, and the owner of the radio link's life.
+// The view: the frame's blank client, and the owner of the station's life.
 //
 // Constructing it reads RIGPLOT.ini, opens the port and creates the receive
 // worker without starting it; creating its window starts the worker; the
@@ -10,8 +10,7 @@
 
 #include <memory>
 
-#include "radio/radio_link.h"
-#include "web/web_page.h"
+#include "station/station.h"
 #include "win32/doc_framework.h"
 
 namespace rigplot {
@@ -28,10 +27,8 @@ class CCommTermView : public CView {
   void OnDestroy() override;
   void OnTableClear();
 
-  // The radio link: port opened by the constructor, worker started by OnCreate.
-  std::unique_ptr<RadioLink> m_radioLink;
-  // The live map page, when the command line leaves it on and its address is free.
-  std::unique_ptr<WebPage> m_webPage;
+  // The station: port opened by the constructor, worker started by OnCreate.
+  std::unique_ptr<Station> m_station;
 };
 
 }  // namespace rigplot

@@ -160,10 +160,7 @@ wait_window() {
 frame_geometry() {
   local parent
   parent=$(xwininfo -id "$1" -tree | awk '/Parent window id/ {print $4}')
-  xwininfo -id "$parent" | awk '
-    /Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
-    /Width:/ {w = $2} /Height:/ {h = $2}
-    END {print w, h, x, y}'
+  client_geometry "$parent"
 }
 
 # Client window "width height x y".

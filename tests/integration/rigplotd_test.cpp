@@ -1,18 +1,26 @@
 // rigplotd as an operator runs it: in a directory holding RIGPLOT.ini, with
 // a pseudo-terminal standing in for the radio.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "radio/serial_port.h"
+#include "stations/report_log.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
@@ -22,6 +30,7 @@
 namespace rigplot {
 namespace {
 
+using test::CountOf;
 using test::Pty;
 using test::TempDir;
 using test::WaitFor;
@@ -34,14 +43,6 @@ std::string StationReport(const char* callsign, int minute) {
   std::snprintf(body, sizeof body,
                 "GPRMC,012345,A,35%02d.1234,N,13945.6789,E,010.0,090.0,071226,,,A", minute);
   return test::Report(body, std::string(callsign) + ",  on the air");
-}
-
-int CountOf(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 // One run of rigplotd in `dir`, its output captured there; the page off, so
@@ -59,12 +60,32 @@ class Daemon : public test::ChildProcess {
   }
 };
 
+// The answer to a GET on loopback, as far as it came within the patience.
+std::string Get(int port, const std::string& path) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{
+      AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  const std::string request =
+      "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+  std::string answer;
+  char buffer[4096];
+  ssize_t got = ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+                    ? ::send(sock, request.data(), request.size(), MSG_NOSIGNAL)
+                    : -1;
+  pollfd ready{sock, POLLIN, 0};
+  while (got > 0 && ::poll(&ready, 1, static_cast<int>(test::kPatience.count() * 1000)) > 0 &&
+         (got = ::recv(sock, buffer, sizeof buffer, 0)) > 0) {
+    answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(sock);
+  return answer;
+}
+
 // "pts/N 9600" names the pseudo-terminal the way an operator names ttyUSB0.
 std::string SettingsFor(const Pty& pty, const char* rate = "9600") {
   return pty.path().substr(5) + " " + rate + "\r\n";
 }
 
-// A process id that no process has any more.
 // A child that has ended and is not reaped yet: kill(pid, 0) still finds it,
 // but it holds no port.
 pid_t ZombiePid() {
@@ -120,18 +141,75 @@ TEST(Rigplotd, ClearsOnSigusr1AndStopsCleanlyOnSigterm) {
   for (char c : pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
 }
 
-TEST(Rigplotd, SigintAndSighupStopItToo) {
-  for (int sig : {SIGINT, SIGHUP}) {
+// SIGTERM's run is `rigplotd 2>&1 | logger` with the logger gone: its lines
+// go nowhere, and it stops as it should.
+TEST(Rigplotd, SigintSighupAndSigtermWithItsOutputReaderGoneStopIt) {
+  for (int sig : {SIGINT, SIGHUP, SIGTERM}) {
     SCOPED_TRACE(sig);
     Pty pty;
     ASSERT_TRUE(pty.ok());
     TempDir dir;
     test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
+    const bool readerGone = sig == SIGTERM;
+    const std::string output = dir / "rigplotd.log";
+    const int reader = readerGone && ::mkfifo(output.c_str(), 0600) == 0
+                           ? ::open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                           : -1;
+    ASSERT_EQ(readerGone, reader >= 0);
     Daemon daemon(dir);
-    ASSERT_TRUE(daemon.WaitForOutput("listening"));
+    // The port's lock file: its output is open and the signals are taken.
+    ASSERT_TRUE(WaitFor(
+        "the port taken", [&] { return std::filesystem::exists(test::LockFileFor(pty.path())); },
+        [] { return ""; }));
+    if (readerGone) ::close(reader);
     daemon.Signal(sig);
-    EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
+    EXPECT_EQ(daemon.Wait(), 0) << (readerGone ? "" : daemon.Output());
   }
+}
+
+// The report log on a stalled disk holds the worker in its write: the page's
+// status and a clear still answer, and SIGTERM ends the service within the
+// worker's stop limit instead of hanging until the service manager kills it.
+TEST(Rigplotd, AStuckWorkerLeavesTheStatusAnsweringAndTheStopBounded) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TempDir dir;
+  test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
+  // Today's and tomorrow's log files: FIFOs with full buffers, nobody reading.
+  const std::string logDir = dir / "log";
+  std::filesystem::create_directory(logDir);
+  int fifos[2];
+  for (int day = 0; day < 2; ++day) {
+    const std::string path = ReportLog(logDir).PathFor(std::time(nullptr) + day * 86400);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    fifos[day] = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GT(::fcntl(fifos[day], F_SETPIPE_SZ, 4096), 0);
+    while (::write(fifos[day], path.data(), path.size()) > 0) {
+    }
+  }
+  Daemon daemon(dir, {"--web", "127.0.0.1:0", "--log", logDir});
+  ASSERT_TRUE(daemon.WaitForOutput("page http://127.0.0.1:"));
+  const std::string output = daemon.Output();
+  const int port = std::stoi(output.substr(output.find("page http://127.0.0.1:") + 22));
+  ASSERT_TRUE(pty.Send(StationReport("JA1AAA", 1)));
+  // Stored but not yet counted as done: the worker is in the log's write.
+  std::string status;
+  EXPECT_TRUE(WaitFor(
+      "the status showing the stuck report",
+      [&] {
+        status = Get(port, "/status.json");
+        return status.find("\"stations\":1") != std::string::npos;
+      },
+      [&] { return status; }));
+  EXPECT_NE(status.find("\"reports_stored\":0"), std::string::npos) << status;
+
+  daemon.Signal(SIGUSR1);
+  EXPECT_TRUE(daemon.WaitForOutput("station table cleared"));
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
+  EXPECT_NE(daemon.Output().find("the receive thread did not end"), std::string::npos)
+      << daemon.Output();
+  for (int fd : fifos) ::close(fd);
 }
 
 TEST(Rigplotd, StartUpFailuresExitWithStatusOneAndSayWhy) {

@@ -32,9 +32,11 @@ class ChildProcess {
     if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0 || ::dup2(fd, STDERR_FILENO) < 0) ::_exit(127);
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     ::setenv("TEMP", dir.c_str(), 1);
+    // Signals as a shell would leave them, whatever the test runner ignores.
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
     ::execv(args[0], args.data());
     ::_exit(127);
   }

@@ -31,6 +31,15 @@ inline bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   return !out.fail();
 }
 
+// How many times `what` occurs in `text` ("point pos=" in a map script).
+inline int CountOf(std::string_view text, std::string_view what) {
+  int count = 0;
+  for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 // A fresh directory under `parent`, removed with everything in it; throws
 // when it cannot be made. Its own random name, so that copies of a test
 // running side by side never share one. By default under TMPDIR (else /tmp)

@@ -44,8 +44,9 @@ struct Replayed {
 };
 
 // The worker's work, without a port: the bytes in reads of the given sizes
-// (taken round and round), every completed report stored, and the map script
-// of the final table.
+// (taken round and round), each read fed whole through the block entry as the
+// worker does, every completed report stored, and the map script of the final
+// table.
 inline Replayed ReplaySession(std::string_view bytes, const std::vector<std::size_t>& reads) {
   ReportParser parser(&FixedClock);
   StationTable table;
@@ -54,8 +55,11 @@ inline Replayed ReplaySession(std::string_view bytes, const std::vector<std::siz
     std::scoped_lock lock(table.mutex());
     for (std::size_t at = 0, read = 0; at < bytes.size(); ++read) {
       const std::string_view block = bytes.substr(at, reads[read % reads.size()]);
-      for (char c : block) {
-        if (!parser.feedByte(static_cast<std::uint8_t>(c))) continue;
+      const auto* data = reinterpret_cast<const std::uint8_t*>(block.data());
+      for (std::size_t i = 0; i < block.size();) {
+        const ReportParser::FeedResult fed = parser.feed(data + i, block.size() - i);
+        i += fed.consumed;
+        if (!fed.completed) continue;
         table.StoreReport(parser.report());
         ++result.reports;
       }

@@ -1,4 +1,4 @@
-#include "radio/command_line.h"
+#include "station/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +19,11 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
       {"nothing: the map script and the page on loopback",
        {},
        Action::kRun,
-       "|||127.0.0.1:8073|" + std::string(CommandLine::kDefaultTiles)},
+       "|||127.0.0.1:8073|" + std::string(WebSettings::kDefaultTiles)},
       {"every file output",
        {"--geojson", "a.json", "--kml=b.kml", "--log", "logs"},
        Action::kRun,
-       "a.json|b.kml|logs|127.0.0.1:8073|" + std::string(CommandLine::kDefaultTiles)},
+       "a.json|b.kml|logs|127.0.0.1:8073|" + std::string(WebSettings::kDefaultTiles)},
       {"page shared on the network, no tiles",
        {"--web", "0.0.0.0:80", "--tiles", "none"},
        Action::kRun,
@@ -31,15 +31,15 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
       {"IPv6 address in brackets",
        {"--web=[::1]:8080"},
        Action::kRun,
-       "|||::1:8080|" + std::string(CommandLine::kDefaultTiles)},
+       "|||::1:8080|" + std::string(WebSettings::kDefaultTiles)},
       {"a club's worth of viewers",
        {"--web-clients", "1000"},
        Action::kRun,
-       "|||127.0.0.1:8073 for 1000|" + std::string(CommandLine::kDefaultTiles)},
+       "|||127.0.0.1:8073 for 1000|" + std::string(WebSettings::kDefaultTiles)},
       {"page off",
        {"--web", "off"},
        Action::kRun,
-       "|||off|" + std::string(CommandLine::kDefaultTiles)},
+       "|||off|" + std::string(WebSettings::kDefaultTiles)},
       {"help wins over what follows", {"--help", "--bogus"}, Action::kHelp, ""},
       {"version", {"--version"}, Action::kVersion, ""},
       {"unknown option", {"--bogus"}, Action::kError, "unknown option '--bogus'"},
@@ -63,10 +63,11 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
     if (row.action == Action::kError) {
       EXPECT_EQ(line.error.rfind(row.summary, 0), 0u) << line.error;
     } else if (row.action == Action::kRun) {
-      std::string web = line.webEnabled ? line.webHost + ":" + std::to_string(line.webPort) : "off";
-      if (line.webClients != 256) web += " for " + std::to_string(line.webClients);
+      std::string web =
+          line.webEnabled ? line.web.host + ":" + std::to_string(line.web.port) : "off";
+      if (line.web.maxClients != 256) web += " for " + std::to_string(line.web.maxClients);
       EXPECT_EQ(line.geojsonPath + "|" + line.kmlPath + "|" + line.logDir + "|" + web + "|" +
-                    line.tilesUrl,
+                    line.web.tilesUrl,
                 row.summary);
     }
   }

@@ -1,15 +1,15 @@
 #include "radio/receive_worker.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <termios.h>
-#include <time.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,11 +19,13 @@
 #include "tests/support/files.h"
 #include "tests/support/nmea.h"
 #include "tests/support/pty.h"
+#include "tests/support/thread_cpu.h"
 #include "tests/support/wait.h"
 
 namespace rigplot {
 namespace {
 
+using test::CountOf;
 using test::Pty;
 using test::TempDir;
 using test::WaitFor;
@@ -39,14 +41,6 @@ std::string StationReport(int n) {
   return test::Report(body, line);
 }
 
-int CountOf(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // The radio link of one run: a pty for the radio, the link on its slave,
 // TEMP pointing at a fresh directory for the map script, and the lines the
 // link says kept for the test.
@@ -59,13 +53,17 @@ class ReceiveWorkerTest : public ::testing::Test {
   }
   void OpenOn(const std::string& path) {
     m_link = std::make_unique<RadioLink>([this](const std::string& line) {
-      std::lock_guard<std::mutex> lock(m_linesLock);
-      m_lines.push_back(line);
+      {
+        std::lock_guard<std::mutex> lock(m_linesLock);
+        m_lines.push_back(line);
+      }
+      PassGate();  // a held gate stands for a full stderr pipe
     });
     const LinkResult opened = m_link->Open(PortConfig{path, 9600});
     ASSERT_TRUE(opened) << opened.osError;
   }
   void TearDown() override {
+    HoldGate(false);
     m_link.reset();
     // The program never writes to the radio: at most flow-control bytes.
     for (char c : m_pty.TakeSent()) EXPECT_TRUE(c == 0x11 || c == 0x13) << int(c);
@@ -92,6 +90,27 @@ class ReceiveWorkerTest : public ::testing::Test {
     return std::to_string(m_link->blocksRead()) + " blocks read, " +
            std::to_string(m_pty.SlaveQueued()) + " bytes queued";
   }
+  void HoldGate(bool held) {
+    {
+      std::lock_guard<std::mutex> lock(m_linesLock);
+      m_gateHeld = held;
+    }
+    m_gateOpen.notify_all();
+  }
+  void PassGate() {
+    std::unique_lock<std::mutex> lock(m_linesLock);
+    m_gateOpen.wait(lock, [this] { return !m_gateHeld; });
+  }
+  // An output that waits at the gate, as a log on a stalled disk does.
+  struct GatedOutput : StationOutput {
+    explicit GatedOutput(ReceiveWorkerTest& test) : test(test) {}
+    std::string name() const override { return "gated"; }
+    bool Publish(const StationTable&, int, std::string&) override {
+      test.PassGate();
+      return true;
+    }
+    ReceiveWorkerTest& test;
+  };
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(m_linesLock);
     return m_lines;
@@ -114,6 +133,8 @@ class ReceiveWorkerTest : public ::testing::Test {
   TempDir m_dir;
   std::mutex m_linesLock;
   std::vector<std::string> m_lines;
+  std::condition_variable m_gateOpen;
+  bool m_gateHeld = false;
   std::unique_ptr<RadioLink> m_link;
 };
 
@@ -192,15 +213,6 @@ TEST_F(ReceiveWorkerTest, StopWhileIdleEndsTheWorkerAndClosesThePort) {
   EXPECT_FALSE(m_link->Start()) << "a stopped link starts no worker";
 }
 
-// CPU time of the worker's thread, in milliseconds.
-double ThreadCpuMs(RadioLink& link) {
-  clockid_t clock;
-  if (pthread_getcpuclockid(link.worker()->nativeHandle(), &clock) != 0) return -1;
-  timespec ts{};
-  clock_gettime(clock, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
 // A pulled cable: the worker rests instead of spinning, keeps the table and
 // the map, and carries on once the device is back under the same name.
 TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
@@ -220,10 +232,11 @@ TEST_F(ReceiveWorkerTest, HangUpPausesThenReopensWhenTheDeviceIsBack) {
   const std::string gone = link + ".gone";
   std::filesystem::create_symlink(m_dir / "absent", gone);
   std::filesystem::rename(gone, link);
-  const double cpuBefore = ThreadCpuMs(*m_link);
+  const auto cpuMs = [&] { return test::ThreadCpuUs(m_link->worker()->nativeHandle()) / 1e3; };
+  const double cpuBefore = cpuMs();
   std::this_thread::sleep_for(std::chrono::milliseconds(2200));
-  const double cpuSpent = ThreadCpuMs(*m_link) - cpuBefore;
-  EXPECT_GE(cpuSpent, 0);
+  const double cpuSpent = cpuMs() - cpuBefore;
+  EXPECT_GT(cpuBefore, 0) << "the worker's clock cannot be read";
   EXPECT_LT(cpuSpent, 50) << "the worker spins while the device is gone";
   EXPECT_EQ(m_link->reopens(), 0u);
 
@@ -285,6 +298,44 @@ TEST_F(ReceiveWorkerTest, AFailingOutputIsSaidOnceAndCatchesUpWhenItWorksAgain) 
   EXPECT_EQ(lines[1], "writing " + (folder / "0.mps").string() + " again");
   EXPECT_EQ(CountOf(test::ReadWholeFile(folder / "0.mps"), "point pos="), 6);
   EXPECT_TRUE(m_link->status().outputs.at(0).working);
+}
+
+// A worker stuck in an output or outside the table's lock (its "adapter gone"
+// line to a full stderr pipe): the watchdog's check calls it stuck, the status
+// and a clear still answer at once, a stop gives up within its limit, and all
+// ends (the clear done) once the worker moves again.
+TEST_F(ReceiveWorkerTest, AStuckWorkerIsSeenAndHoldsNeitherStatusNorStop) {
+  for (const bool inOutput : {true, false}) {
+    SCOPED_TRACE(inOutput ? "stuck in an output" : "stuck saying the adapter is gone");
+    Pty radio;
+    ASSERT_TRUE(radio.ok());
+    OpenOn(radio.path());
+    m_link->AddOutput(std::make_unique<GatedOutput>(*this));
+    HoldGate(true);
+    Start();
+    EXPECT_FALSE(m_link->workerStuck()) << "a worker at rest is not stuck";
+    if (inOutput) {
+      ASSERT_TRUE(radio.Send(StationReport(1)));
+    } else {
+      radio.CloseMaster();
+    }
+    EXPECT_TRUE(WaitFor(
+        "the worker called stuck", [&] { return m_link->workerStuck(); },
+        [&] { return AllLines(); }));
+
+    auto status = std::async(std::launch::async, [&] { return m_link->status(); });
+    EXPECT_EQ(status.wait_for(test::kPatience), std::future_status::ready)
+        << "the status waits on the worker";
+    auto clear = std::async(std::launch::async, [&] { m_link->ClearTable(); });
+    EXPECT_EQ(clear.wait_for(test::kPatience), std::future_status::ready)
+        << "the clear waits on the worker";
+    EXPECT_FALSE(m_link->Stop(std::chrono::milliseconds(50)));
+    HoldGate(false);
+    EXPECT_EQ(status.get().stations, inOutput ? 1 : 0);
+    EXPECT_TRUE(m_link->Stop(test::kPatience));
+    EXPECT_FALSE(m_link->workerStuck());
+    EXPECT_EQ(m_link->status().stations, 0);
+  }
 }
 
 }  // namespace

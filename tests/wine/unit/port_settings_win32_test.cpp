@@ -6,6 +6,8 @@
 #include <string>
 
 #include "radio/port_settings.h"
+#include "radio/radio_link.h"
+#include "stations/os_text_win32.h"
 #include "tests/support/files.h"
 
 namespace rigplot {
@@ -56,12 +58,19 @@ TEST(PortSettingsWin32, FileCases) {
   }
 }
 
-TEST(PortSettingsWin32, MissingFileFails) {
+// CreateFileA sets the thread's last error and leaves errno alone: the
+// reason shown is the system's text for the former.
+TEST(PortSettingsWin32, MissingFileFailsWithTheSystemsReason) {
   TempDir dir;
+  const std::string file = dir / "RIGPLOT.ini";
   PortConfig config{"\\\\.\\COM1", 4800};
-  EXPECT_FALSE(LoadPortSettings(config, (dir / "RIGPLOT.ini").c_str()));
+  EXPECT_FALSE(LoadPortSettings(config, file.c_str()));
   EXPECT_EQ(config.portPath, "");
   EXPECT_EQ(config.baudRate, 0);
+  RadioLink link;
+  const LinkResult opened = link.Open(file.c_str());
+  EXPECT_EQ(opened.failure, LinkFailure::kSettingsMissing);
+  EXPECT_EQ(opened.osError, file + ": " + SystemMessage(ERROR_FILE_NOT_FOUND));
 }
 
 // No sharing: while another program has the file open it counts as missing,

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "radio/command_line.h"
+#include "station/command_line.h"
 #include "stations/station_output.h"
 
 namespace rigplot {

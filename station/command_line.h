@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "web/web_server.h"
+
 namespace rigplot {
 
 struct CommandLine {
@@ -25,13 +27,8 @@ struct CommandLine {
   std::string kmlPath;      // --kml PATH
   std::string logDir;       // --log DIR
 
-  bool webEnabled = true;             // --web off turns the page off
-  std::string webHost = "127.0.0.1";  // --web ADDR:PORT
-  int webPort = 8073;
-  int webClients = 256;                  // --web-clients N: connections served at once
-  std::string tilesUrl = kDefaultTiles;  // --tiles URL, empty for --tiles none
-
-  static constexpr const char* kDefaultTiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+  bool webEnabled = true;  // --web off turns the page off
+  WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none
 };
 
 // `args` are the arguments after the program's name, as UTF-8.

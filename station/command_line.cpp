@@ -1,4 +1,4 @@
-#include "radio/command_line.h"
+#include "station/command_line.h"
 
 #include <charconv>
 #include <cstdio>
@@ -23,8 +23,8 @@ bool ParseWebAddress(const std::string& value, CommandLine& line) {
   const char* last = value.data() + value.size();
   const auto [end, ec] = std::from_chars(first, last, port);
   if (ec != std::errc() || end != last || port < 0 || port > 65535 || host.empty()) return false;
-  line.webHost = host;
-  line.webPort = port;
+  line.web.host = host;
+  line.web.port = port;
   line.webEnabled = true;
   return true;
 }
@@ -81,12 +81,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       }
     } else if (option == "--web-clients") {
       const char* last = value.data() + value.size();
-      const auto [end, ec] = std::from_chars(value.data(), last, line.webClients);
-      if (ec != std::errc() || end != last || line.webClients < 1 || line.webClients > 100000) {
+      const auto [end, ec] = std::from_chars(value.data(), last, line.web.maxClients);
+      if (ec != std::errc() || end != last || line.web.maxClients < 1 || line.web.maxClients > 100000) {
         return Failed("--web-clients takes a number from 1 to 100000, not '" + value + "'");
       }
     } else {
-      line.tilesUrl = value == "none" ? std::string() : value;
+      line.web.tilesUrl = value == "none" ? std::string() : value;
     }
   }
   return line;
@@ -104,7 +104,9 @@ std::string UsageText(const std::string& program) {
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
          "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
-         "  --web ADDR:PORT   serve the live map page there (default 127.0.0.1:8073;\n"
+         "  --web ADDR:PORT   serve the live map page there (default " +
+         WebSettings::kDefaultHost + ":" + std::to_string(WebSettings::kDefaultPort) +
+         ";\n"
          "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"
          "  --web-clients N   page connections served at once (default 256)\n"

@@ -1,4 +1,4 @@
-#include "radio/file_outputs.h"
+#include "station/file_outputs.h"
 
 #include "stations/geojson.h"
 #include "stations/kml.h"
