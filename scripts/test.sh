@@ -11,7 +11,8 @@ scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchma
   libwxgtk3.2-dev libgtk-3-dev xvfb xauth openbox xdotool wmctrl x11-utils fonts-ipafont-gothic imagemagick \
   clang-14 libclang-rt-14-dev \
   g++-mingw-w64-x86-64 googletest wine wine64 zip locales \
-  libboost-dev brotli libjs-leaflet dpkg-dev chromium chromium-driver python3-selenium
+  libboost-dev brotli libjs-leaflet dpkg-dev chromium chromium-driver python3-selenium \
+  libsqlite3-dev sqlite3 libxml2-utils
 
 # Every part on, whatever an earlier configure of build/ chose: the
 # benchmarks are built (not run) so that they keep compiling.

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "station/station_history.h"
+
 #ifndef RIGPLOT_VERSION
 #define RIGPLOT_VERSION "unknown"
 #endif
@@ -60,7 +62,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       hasValue = true;
     }
     const bool known = option == "--geojson" || option == "--kml" || option == "--log" ||
-                       option == "--web" || option == "--web-clients" || option == "--tiles";
+                       option == "--web" || option == "--web-clients" || option == "--tiles" ||
+                       option == "--history" || option == "--history-days";
     if (!known) return Failed("unknown option '" + arg + "'");
     if (!hasValue) {
       if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
@@ -73,6 +76,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.kmlPath = value;
     } else if (option == "--log") {
       line.logDir = value;
+    } else if (option == "--history") {
+      if (!HistoryBuilt()) return Failed("this build keeps no history; --history is not available");
+      line.historyPath = value;
+    } else if (option == "--history-days") {
+      const char* last = value.data() + value.size();
+      const auto [end, ec] = std::from_chars(value.data(), last, line.historyDays);
+      if (ec != std::errc() || end != last || line.historyDays < 0 || line.historyDays > 36500) {
+        return Failed("--history-days takes a number from 0 to 36500, not '" + value + "'");
+      }
     } else if (option == "--web") {
       if (value == "off") {
         line.webEnabled = false;
@@ -82,7 +94,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (option == "--web-clients") {
       const char* last = value.data() + value.size();
       const auto [end, ec] = std::from_chars(value.data(), last, line.web.maxClients);
-      if (ec != std::errc() || end != last || line.web.maxClients < 1 || line.web.maxClients > 100000) {
+      if (ec != std::errc() || end != last || line.web.maxClients < 1 ||
+          line.web.maxClients > 100000) {
         return Failed("--web-clients takes a number from 1 to 100000, not '" + value + "'");
       }
     } else {
@@ -104,6 +117,9 @@ std::string UsageText(const std::string& program) {
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
          "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
+         "  --history PATH    keep every report in the SQLite file PATH; the page\n"
+         "                    then draws tracks\n"
+         "  --history-days N  reports kept there, in days (default 30; 0 keeps all)\n"
          "  --web ADDR:PORT   serve the live map page there (default " +
          WebSettings::kDefaultHost + ":" + std::to_string(WebSettings::kDefaultPort) +
          ";\n"

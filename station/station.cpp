@@ -1,6 +1,7 @@
 #include "station/station.h"
 
 #include "station/file_outputs.h"
+#include "station/station_history.h"
 
 namespace rigplot {
 
@@ -13,6 +14,8 @@ Station::~Station() {
 
 LinkResult Station::Open(const char* settingsFile) {
   for (auto& output : MakeFileOutputs(m_options)) m_link.AddOutput(std::move(output));
+  const LinkResult history = AddHistory(m_options, m_link, m_options.web, m_sink);
+  if (!history) return history;
   const LinkResult opened = m_link.Open(settingsFile);
   if (!opened) return opened;
   // The page takes its address before the worker starts, so that its feed
