@@ -760,9 +760,11 @@ void WebServer::Impl::Connection::Answer() {
     const std::string_view query =
         path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
     auto answer = std::make_shared<const WebAnswer>(route->second(query));
+    // Read before the call: the holder may be moved from first.
+    const int status = answer->status;
+    const char* contentType = answer->contentType.c_str();
     const std::string_view body = answer->body;
-    Respond(answer->status, kNoStore, answer->contentType.c_str(), body, close, head,
-            std::move(answer));
+    Respond(status, kNoStore, contentType, body, close, head, std::move(answer));
   } else {
     Respond(404, "", "text/plain; charset=utf-8", "Not found.\n", close, head);
   }
