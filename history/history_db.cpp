@@ -267,7 +267,9 @@ bool HistoryDb::InsertIfNew(const HistoryRow& row, bool& added, std::string& err
   added = false;
   if (!Prepare(m_exists,
                "SELECT 1 FROM report WHERE callsign=?2 AND received=?1 AND receiver=?12 AND "
-               "latitude IS ?5 AND longitude IS ?6 AND message=?11 LIMIT 1",
+               "repeater=?3 AND symbol=?4 AND latitude IS ?5 AND longitude IS ?6 AND "
+               "speed_kmh IS ?7 AND course IS ?8 AND utc_date=?9 AND utc_time=?10 AND "
+               "message=?11 LIMIT 1",
                error)) {
     return false;
   }

@@ -78,8 +78,9 @@ class HistoryDb {
   void Rollback();
 
   bool Insert(const HistoryRow& row, std::string& error);
-  // Inserts unless the same report (callsign, time, receiver, position,
-  // message) is there already; `added` says which.
+  // Inserts unless a report equal in every column is there already (a
+  // station repeating itself within a second differs in its GPS time);
+  // `added` says which.
   bool InsertIfNew(const HistoryRow& row, bool& added, std::string& error);
   // Deletes reports received before `before`.
   bool Prune(std::int64_t before, std::int64_t& deleted, std::string& error);

@@ -92,7 +92,10 @@ TEST(HistoryStore, KeepsEveryFieldAndTheLogImportsToTheSameRowsOnce) {
   edge.latitude = "-89/59.9999";
   edge.longitude = "180/00.0000";
   edge.receivedTime = 1765272618;
-  const std::vector<PendingReport> reports{full, hostile, nowhere, edge};
+  // The same station, place and second again: only its GPS time differs.
+  PendingReport repeated = full;
+  repeated.utcTime = "093016";
+  const std::vector<PendingReport> reports{full, hostile, nowhere, edge, repeated};
 
   HistoryStore store({dir / "live.sqlite", 0});
   ReportLog log(dir / "logs");
@@ -107,11 +110,11 @@ TEST(HistoryStore, KeepsEveryFieldAndTheLogImportsToTheSameRowsOnce) {
   }
   store.Close();
   log.Close();
-  EXPECT_EQ(store.committed(), 4u);
+  EXPECT_EQ(store.committed(), 5u);
 
   HistoryDb live = OpenDb(dir / "live.sqlite", true);
   const std::vector<HistoryRow> rows = AllRows(live);
-  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(rows.size(), 5u);
   HistoryRow expected;
   expected.received = 1765272615;
   expected.callsign = "JA1ABC";
@@ -125,13 +128,15 @@ TEST(HistoryStore, KeepsEveryFieldAndTheLogImportsToTheSameRowsOnce) {
   expected.utcTime = "093015";
   expected.message = "Hello";
   EXPECT_EQ(rows[0], expected);
-  EXPECT_EQ(rows[1].callsign, "JA2\"Q,");
-  EXPECT_EQ(rows[1].message, "=cmd|\"位置\",x");
-  EXPECT_FALSE(rows[1].course);  // an empty speed reads 0, as in every other format
-  EXPECT_FALSE(rows[2].latitude || rows[2].longitude || rows[2].speedKmh);
-  EXPECT_EQ(rows[2].course, 400.0);
-  EXPECT_EQ(rows[3].latitude, -89.999998);
-  EXPECT_EQ(rows[3].longitude, 180.0);
+  expected.utcTime = "093016";
+  EXPECT_EQ(rows[1], expected);
+  EXPECT_EQ(rows[2].callsign, "JA2\"Q,");
+  EXPECT_EQ(rows[2].message, "=cmd|\"位置\",x");
+  EXPECT_FALSE(rows[2].course);  // an empty speed reads 0, as in every other format
+  EXPECT_FALSE(rows[3].latitude || rows[3].longitude || rows[3].speedKmh);
+  EXPECT_EQ(rows[3].course, 400.0);
+  EXPECT_EQ(rows[4].latitude, -89.999998);
+  EXPECT_EQ(rows[4].longitude, 180.0);
 
   // The day's log, and this file's own CSV export, read back as the same
   // rows; a second import adds nothing.
@@ -140,8 +145,8 @@ TEST(HistoryStore, KeepsEveryFieldAndTheLogImportsToTheSameRowsOnce) {
     ImportCounts counts;
     ASSERT_TRUE(ImportLogDir(imported, dir / "logs", counts, error)) << error;
     EXPECT_EQ(counts.files, 1);
-    EXPECT_EQ(counts.added, round == 0 ? 4 : 0);
-    EXPECT_EQ(counts.present, round == 0 ? 0 : 4);
+    EXPECT_EQ(counts.added, round == 0 ? 5 : 0);
+    EXPECT_EQ(counts.present, round == 0 ? 0 : 5);
   }
   EXPECT_EQ(AllRows(imported), rows);
   std::string csv;
@@ -151,7 +156,7 @@ TEST(HistoryStore, KeepsEveryFieldAndTheLogImportsToTheSameRowsOnce) {
   HistoryDb again = OpenDb(dir / "again.sqlite");
   ImportCounts counts;
   ASSERT_TRUE(ImportCsv(again, csv, counts, error)) << error;
-  EXPECT_EQ(AllRows(again), std::vector<HistoryRow>{rows[1]});
+  EXPECT_EQ(AllRows(again), std::vector<HistoryRow>{rows[2]});
 }
 
 TEST(HistoryDb, RefusesFilesItDoesNotKnowAndLeavesThemAsTheyAre) {
