@@ -139,6 +139,8 @@ void HistoryStore::WriterLoop() {
       written = done;
     }
     if (!error.empty()) m_dropped.fetch_add(batch.size() - written);
+    // The link names the output (the path) in front of it.
+    if (error.rfind(m_settings.path + ": ", 0) == 0) error.erase(0, m_settings.path.size() + 2);
     {
       std::lock_guard<std::mutex> lock(m_lock);
       m_failure = error;

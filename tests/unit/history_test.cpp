@@ -3,6 +3,7 @@
 // import, and a writer killed in the middle of a burst.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -364,6 +365,54 @@ TEST(HistoryStore, AKillInABurstLosesOnlyWhatWasNotCommitted) {
   ASSERT_TRUE(db.Stats(stats, error)) << error;
   EXPECT_GE(static_cast<std::uint64_t>(stats.reports), committed);
   EXPECT_EQ(db.IntegrityCheck(), "ok");
+}
+
+// A disk that fills up, played by a limit on the file size in a child
+// process: Publish answers false with the reason while writes fail, never
+// waits, and answers true again once there is room; the file stays sound.
+TEST(HistoryStore, AFullDiskIsReportedUntilThereIsRoomAgain) {
+  TempDir dir;
+  const std::string path = dir / "h.sqlite";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{64 * 1024, RLIM_INFINITY};
+    HistoryStore store({path, 0});
+    std::string error;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || store.Open(error) != HistoryOpen::kOpened) {
+      ::_exit(10);
+    }
+    StationRecord record;
+    static_cast<PendingReport&>(record) = test::Station("JA1ABC", "0", "90", "10");
+    const auto publishFails = [&] {
+      error.clear();
+      ::usleep(1000);
+      // SQLite's words for the error: "disk I/O error" here, "database or
+      // disk is full" on a full disk.
+      return !store.Queue(record, error) && error.rfind("cannot write: ", 0) == 0;
+    };
+    if (!test::WaitUntil(publishFails)) ::_exit(11);
+    limit.rlim_cur = RLIM_INFINITY;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const auto publishWorks = [&] {
+      error.clear();
+      ::usleep(1000);
+      return store.Queue(record, error) && error.empty();
+    };
+    if (!test::WaitUntil(publishWorks)) ::_exit(12);
+    store.Close();
+    if (store.dropped() == 0) ::_exit(13);
+    HistoryDb db;
+    if (db.Open(path, true, error) != HistoryOpen::kOpened || db.IntegrityCheck() != "ok")
+      ::_exit(14);
+    ::_exit(0);
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no start, 11: no failure said, 12: no recovery, "
+                                       "13: nothing dropped, 14: file not sound";
 }
 
 }  // namespace
