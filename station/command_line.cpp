@@ -116,12 +116,15 @@ std::string UsageText(const std::string& program) {
          "Options:\n"
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
-         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
-         "  --history PATH    keep every report in the SQLite file PATH; the page\n"
-         "                    then draws tracks\n"
-         "  --history-days N  reports kept there, in days (default 30; 0 keeps all)\n"
-         "  --web ADDR:PORT   serve the live map page there (default " +
-         WebSettings::kDefaultHost + ":" + std::to_string(WebSettings::kDefaultPort) +
+         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n" +
+         std::string(
+             HistoryBuilt()
+                 ? "  --history PATH    keep every report in the SQLite file PATH; the page\n"
+                   "                    then draws tracks\n"
+                   "  --history-days N  reports kept there, in days (default 30; 0 keeps all)\n"
+                 : "") +
+         "  --web ADDR:PORT   serve the live map page there (default " + WebSettings::kDefaultHost +
+         ":" + std::to_string(WebSettings::kDefaultPort) +
          ";\n"
          "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"
