@@ -68,7 +68,8 @@ bool HistoryStore::Publish(const StationTable& table, int slot, std::string& osE
   return Queue(table.slot(slot), osError);
 }
 
-bool HistoryStore::Queue(const StationRecord& station, std::string& osError) {
+bool HistoryStore::Queue(const StationRecord& station, const std::string& receiver,
+                         std::string& osError) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_queue.size() >= kQueueLimit) {
@@ -76,7 +77,7 @@ bool HistoryStore::Queue(const StationRecord& station, std::string& osError) {
       osError = "the history file is not written fast enough; reports are dropped";
       return false;
     }
-    m_queue.push_back(station);
+    m_queue.push_back({station, receiver});
     if (m_failing.load()) osError = m_failure;
   }
   m_wake.notify_one();
@@ -102,7 +103,7 @@ void HistoryStore::Prune(std::int64_t now) {
 
 void HistoryStore::WriterLoop() {
   std::int64_t nextPrune = 0;
-  std::vector<StationRecord> batch;
+  std::vector<Queued> batch;
   for (;;) {
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
     if (now >= nextPrune) {
@@ -127,7 +128,7 @@ void HistoryStore::WriterLoop() {
       while (done < batch.size() &&
              ((done - written) % 64 != 0 ||
               std::chrono::steady_clock::now() - started < kTransactionWork)) {
-        if (!m_db.Insert(RowFromRecord(batch[done]), error)) break;
+        if (!m_db.Insert(RowFromRecord(batch[done].station, batch[done].receiver), error)) break;
         ++done;
       }
       if (!error.empty()) {

@@ -50,8 +50,12 @@ class HistoryStore : public StationOutput {
 
   std::string name() const override { return m_settings.path; }
   bool Publish(const StationTable& table, int slot, std::string& osError) override;
-  // Queues one report; what Publish does with the slot's record.
-  bool Queue(const StationRecord& station, std::string& osError);
+  // Queues one report; what Publish does with the slot's record. A hub
+  // names the receiver that heard it; empty for this station's own radio.
+  bool Queue(const StationRecord& station, std::string& osError) {
+    return Queue(station, std::string(), osError);
+  }
+  bool Queue(const StationRecord& station, const std::string& receiver, std::string& osError);
   // Writes what is queued, then ends the writer.
   void Close() override;
 
@@ -69,7 +73,11 @@ class HistoryStore : public StationOutput {
 
   std::mutex m_lock;  // guards the members below it
   std::condition_variable m_wake;
-  std::vector<StationRecord> m_queue;
+  struct Queued {
+    StationRecord station;
+    std::string receiver;
+  };
+  std::vector<Queued> m_queue;
   bool m_stopping = false;
   std::string m_failure;  // the last write's error, empty when it went through
 

@@ -241,6 +241,9 @@ TEST(HistoryTracks, AnswersBadQueriesWith400AndUnknownStationsWithNothing) {
   Insert(db,
          {Point("JA1ABC", now - 60, 35, 139, "<&\"x\x01"), Point("JA1ABC", now - 30, 35.1, 179.5),
           Point("JA1ABC", now, -35.5, 180), Point("JA2DEF", now - 10, 36, 140)});
+  HistoryRow relayed = Point("JA2DEF", now - 5, 36.1, 140);
+  relayed.receiver = "JP1YKR";
+  Insert(db, {relayed});
   std::string many;
   for (int i = 0; i < 10000; ++i) many += "callsign=A&";
   const struct {
@@ -282,7 +285,9 @@ TEST(HistoryTracks, AnswersBadQueriesWith400AndUnknownStationsWithNothing) {
           << reply.body;
     }
   }
-  EXPECT_EQ(AllRows(db).size(), 4u);
+  EXPECT_EQ(AllRows(db).size(), 5u);
+  EXPECT_NE(AnswerTracks(db, "callsign=JA2DEF", now).body.find(R"("receivers":["","JP1YKR"])"),
+            std::string::npos);
 
   // The GPX against the GPX 1.1 schema, markup and a control byte in a
   // comment and a longitude of 180 among its points.
@@ -341,7 +346,7 @@ TEST(HistoryStore, AKillInABurstLosesOnlyWhatWasNotCommitted) {
     record.receivedTime = std::time(nullptr);
     for (std::uint64_t i = 0;; ++i) {
       record.callsign = "S" + std::to_string(i % 1000);
-      if (!store.Queue(record, error)) ::usleep(1000);
+      if (!store.Queue(record, i % 10 == 0 ? "JP1YKR" : "", error)) ::usleep(1000);
       if (i % 256 == 0) {
         const std::uint64_t committed = store.committed();
         if (::write(pipe[1], &committed, sizeof committed) != sizeof committed) ::_exit(4);
@@ -365,6 +370,11 @@ TEST(HistoryStore, AKillInABurstLosesOnlyWhatWasNotCommitted) {
   ASSERT_TRUE(db.Stats(stats, error)) << error;
   EXPECT_GE(static_cast<std::uint64_t>(stats.reports), committed);
   EXPECT_EQ(db.IntegrityCheck(), "ok");
+  const std::vector<HistoryRow> rows = AllRows(db);
+  const auto relayed = std::count_if(
+      rows.begin(), rows.end(), [](const HistoryRow& row) { return row.receiver == "JP1YKR"; });
+  EXPECT_GT(relayed, 0);
+  EXPECT_LT(relayed, static_cast<long>(rows.size()));
 }
 
 // A disk that fills up, played by a limit on the file size in a child
