@@ -109,7 +109,9 @@
       }).addTo(map);
       const label = document.createElement('span');
       label.textContent = callsign;
-      marker.bindTooltip(label, { direction: 'right', offset: [8, 0], className: 'station-label' });
+      marker.bindTooltip(label, {
+        permanent: true, direction: 'right', offset: [8, 0], className: 'station-label',
+      });
       marker.on('click', () => showTrack(callsign));
       const row = document.createElement('tr');
       row.className = 'from-history';
@@ -122,6 +124,12 @@
       row.addEventListener('click', () => showTrack(callsign));
       historyRows.appendChild(row);
       remembered.set(callsign, { marker, row });
+    }
+    // An empty table after a restart: show where the stations were. This
+    // counts as the user's move, so the map then stays where it is.
+    if (!live.size && remembered.size) {
+      const places = [...remembered.values()].map((station) => station.marker.getLatLng());
+      map.fitBounds(L.latLngBounds(places), { padding: [40, 40], maxZoom: 12 });
     }
   }
 
