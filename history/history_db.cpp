@@ -200,6 +200,19 @@ HistoryOpen HistoryDb::Open(const std::string& path, bool readOnly, std::string&
       return HistoryOpen::kRefused;
     }
   }
+  // A damaged file is refused before anything is written to it; the quick
+  // check reads every page once (a third of a second for a million reports).
+  if (version > 0 && !readOnly) {
+    Statement check;
+    const int rc = sqlite3_prepare_v2(m_db, "PRAGMA quick_check(1)", -1, &check.handle, nullptr);
+    const bool read = rc == SQLITE_OK && sqlite3_step(check.handle) == SQLITE_ROW;
+    const std::string answer = read ? ColumnText(check.handle, 0) : sqlite3_errmsg(m_db);
+    if (answer != "ok") {
+      error = m_path + ": damaged (" + answer + "), left as it is";
+      Close();
+      return HistoryOpen::kRefused;
+    }
+  }
   if (readOnly) {
     if (version == 0) {
       error = m_path + ": empty, no history yet";

@@ -6,8 +6,8 @@
 // `received` is the time of reception in Unix seconds (UTC); texts are UTF-8;
 // a position, speed or course that does not read is NULL; `receiver` is empty
 // for reports heard here. The schema's version is PRAGMA user_version; a file
-// of a newer version, one that is not SQLite, or one holding other tables is
-// refused and never written to.
+// of a newer version, one that is not SQLite, one that fails SQLite's quick
+// check or one holding other tables is refused and never written to.
 //
 // Owns: one connection and its prepared statements (move-only).
 // Thread: one at a time; the writer and the readers each open their own

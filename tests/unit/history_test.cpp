@@ -166,6 +166,17 @@ TEST(HistoryDb, RefusesFilesItDoesNotKnowAndLeavesThemAsTheyAre) {
     HistoryDb db = OpenDb(dir / "newer.sqlite");
     Insert(db, {Point("JA1ABC", 1, 35, 139)});
   }
+  {
+    HistoryDb db = OpenDb(dir / "damaged.sqlite");
+    std::vector<HistoryRow> rows(2000, Point("JA1ABC", 1, 35, 139, "a message of some length"));
+    Insert(db, rows);
+  }
+  std::system(
+      ("sqlite3 '" + dir / "damaged.sqlite" + "' 'PRAGMA wal_checkpoint(TRUNCATE)'").c_str());
+  std::string damaged = test::ReadWholeFile(dir / "damaged.sqlite");
+  ASSERT_GT(damaged.size(), 40000u);
+  std::fill(damaged.begin() + 20000, damaged.begin() + 30000, '\xff');
+  test::WriteWholeFile(dir / "damaged.sqlite", damaged);
   std::system(("sqlite3 '" + dir / "newer.sqlite" + "' 'PRAGMA user_version=2'").c_str());
   std::system(("sqlite3 '" + dir / "other.sqlite" + "' 'CREATE TABLE t(x)'").c_str());
   test::WriteWholeFile(dir / "garbage.sqlite", std::string(4096, 'x'));
@@ -177,6 +188,7 @@ TEST(HistoryDb, RefusesFilesItDoesNotKnowAndLeavesThemAsTheyAre) {
   } cases[] = {
       {"a newer schema", "newer.sqlite", HistoryOpen::kRefused, "newer version (schema 2"},
       {"not SQLite", "garbage.sqlite", HistoryOpen::kRefused, "not a history file"},
+      {"damaged pages", "damaged.sqlite", HistoryOpen::kRefused, "damaged ("},
       {"another program's tables", "other.sqlite", HistoryOpen::kRefused, "other tables"},
       {"a folder that is not there", "none/h.sqlite", HistoryOpen::kUnavailable, "cannot open"},
   };
