@@ -40,6 +40,8 @@ void SayStartupFailure(const LinkResult& result) {
     std::fprintf(stderr, "rigplot: cannot open %s\n", result.osError.c_str());
   } else if (result.failure == LinkFailure::kWorkerNotStarted) {
     std::fprintf(stderr, "rigplot: cannot start the receive thread: %s\n", result.osError.c_str());
+  } else if (result.failure == LinkFailure::kHistoryRefused) {
+    std::fprintf(stderr, "rigplot: %s\n", result.osError.c_str());
   }
 }
 

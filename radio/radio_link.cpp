@@ -33,6 +33,8 @@ const char* FailureMessage(LinkFailure failure) {
     case LinkFailure::kPortNotOpened:
     case LinkFailure::kWorkerNotStarted:
       return kPortOpenFailedMessage;
+    case LinkFailure::kHistoryRefused:
+      return "The history file cannot be used; it was left as it is.";
   }
   return kPortOpenFailedMessage;
 }

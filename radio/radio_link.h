@@ -45,6 +45,7 @@ enum class LinkFailure {
   kSettingsMissing,   // RIGPLOT.ini cannot be opened
   kPortNotOpened,     // the port named there cannot be opened
   kWorkerNotStarted,  // the receive thread could not be created
+  kHistoryRefused,    // the history file is newer or not one; osError says which
 };
 
 struct LinkResult {

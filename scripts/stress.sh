@@ -19,11 +19,11 @@ cmake -S . -B build-asan "${common[@]}" -DRIGPLOT_SANITIZE=address,undefined >/d
 cmake --build build-asan -j"$jobs"
 RIGPLOT_SOAK_SECONDS=10 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-echo "== ThreadSanitizer: the worker, the stop sequence, clears racing rewrites"
+echo "== ThreadSanitizer: the worker, the stop sequence, clears racing rewrites, the history writer"
 cmake -S . -B build-tsan "${common[@]}" -DRIGPLOT_SANITIZE=thread >/dev/null
 cmake --build build-tsan -j"$jobs" --target rigplot_tests
 build-tsan/rigplot_tests \
-  --gtest_filter='ReceiveWorkerTest.*:WorkerRace.*:StationTableTest.*:MapScriptWrite.*'
+  --gtest_filter='ReceiveWorkerTest.*:WorkerRace.*:StationTableTest.*:MapScriptWrite.*:HistoryStore.*'
 
 echo "== libFuzzer: ${fuzz_seconds} s per target"
 CXX=clang++-14 cmake -S . -B build-fuzz "${common[@]}" -DRIGPLOT_TESTS=OFF -DRIGPLOT_FUZZ=ON \

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "mqtt/mqtt_output.h"
+#include "station/station_history.h"
 
 #ifndef RIGPLOT_VERSION
 #define RIGPLOT_VERSION "unknown"
@@ -73,7 +74,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                        option == "--web" || option == "--web-clients" || option == "--tiles" ||
                        option == "--mqtt" || option == "--mqtt-ca" ||
                        option == "--mqtt-password-file" || option == "--mqtt-queue" ||
-                       option == "--receiver" || option == "--homeassistant";
+                       option == "--receiver" || option == "--homeassistant" ||
+                       option == "--history" || option == "--history-days";
     if (!known) return Failed("unknown option '" + arg + "'");
     if (!hasValue) {
       if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
@@ -86,6 +88,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.kmlPath = value;
     } else if (option == "--log") {
       line.logDir = value;
+    } else if (option == "--history") {
+      if (!HistoryBuilt()) return Failed("this build keeps no history; --history is not available");
+      line.historyPath = value;
+    } else if (option == "--history-days") {
+      const char* last = value.data() + value.size();
+      const auto [end, ec] = std::from_chars(value.data(), last, line.historyDays);
+      if (ec != std::errc() || end != last || line.historyDays < 0 || line.historyDays > 36500) {
+        return Failed("--history-days takes a number from 0 to 36500, not '" + value + "'");
+      }
     } else if (option == "--web") {
       if (value == "off") {
         line.webEnabled = false;
@@ -145,9 +156,15 @@ std::string UsageText(const std::string& program) {
          "Options:\n"
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
-         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
-         "  --web ADDR:PORT   serve the live map page there (default " +
-         WebSettings::kDefaultHost + ":" + std::to_string(WebSettings::kDefaultPort) +
+         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n" +
+         std::string(
+             HistoryBuilt()
+                 ? "  --history PATH    keep every report in the SQLite file PATH; the page\n"
+                   "                    then draws tracks\n"
+                   "  --history-days N  reports kept there, in days (default 30; 0 keeps all)\n"
+                 : "") +
+         "  --web ADDR:PORT   serve the live map page there (default " + WebSettings::kDefaultHost +
+         ":" + std::to_string(WebSettings::kDefaultPort) +
          ";\n"
          "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"

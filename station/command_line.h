@@ -27,6 +27,8 @@ struct CommandLine {
   std::string geojsonPath;  // --geojson PATH, empty when off
   std::string kmlPath;      // --kml PATH
   std::string logDir;       // --log DIR
+  std::string historyPath;  // --history PATH, empty when off
+  int historyDays = 30;     // --history-days N, 0 keeps every report
 
   bool webEnabled = true;  // --web off turns the page off
   WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none

@@ -5,6 +5,7 @@
 
 #include "mqtt/mqtt_output.h"
 #include "station/file_outputs.h"
+#include "station/station_history.h"
 
 namespace rigplot {
 namespace {
@@ -37,6 +38,8 @@ Station::~Station() {
 
 LinkResult Station::Open(const char* settingsFile) {
   for (auto& output : MakeFileOutputs(m_options)) m_link.AddOutput(std::move(output));
+  const LinkResult history = AddHistory(m_options, m_link, m_options.web, m_sink);
+  if (!history) return history;
   const LinkResult opened = m_link.Open(settingsFile);
   if (!opened) return opened;
   if (m_options.mqtt.enabled) OpenMqtt();

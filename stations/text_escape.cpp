@@ -99,9 +99,10 @@ void AppendXmlText(std::string& out, std::string_view utf8) {
 
 void AppendCsvField(std::string& out, std::string_view utf8) {
   // Spreadsheets run a field that starts like a formula; an apostrophe in
-  // front keeps it text.
+  // front keeps it text. A text that starts with one gets another, so that
+  // a reader can take the first away and have the text as heard.
   const bool formula =
-      !utf8.empty() && std::string_view("=+-@\t\r").find(utf8.front()) != std::string_view::npos;
+      !utf8.empty() && std::string_view("=+-@\t\r'").find(utf8.front()) != std::string_view::npos;
   bool quote = false;
   for (char c : utf8) quote = quote || c == '"' || c == ',';
   if (quote) out += '"';

@@ -15,6 +15,7 @@ endfunction()
 
 read_asset(index "${PAGE_DIR}/index.html")
 read_asset(map_js "${PAGE_DIR}/map.js")
+read_asset(trails_js "${PAGE_DIR}/trails.js")
 read_asset(map_css "${PAGE_DIR}/map.css")
 read_asset(leaflet_css "${LEAFLET_DIR}/leaflet.css")
 read_asset(leaflet_full "${LEAFLET_DIR}/leaflet.js")
@@ -57,7 +58,7 @@ function(compressed var file)
   set(${var} "${hex}" PARENT_SCOPE)
 endfunction()
 foreach(entry
-    "/ html index" "/map.js js map_js" "/map.css css map_css"
+    "/ html index" "/map.js js map_js" "/trails.js js trails_js" "/map.css css map_css"
     "/leaflet.js js leaflet_js" "/leaflet.css css leaflet_css")
   string(REPLACE " " ";" fields "${entry}")
   list(GET fields 0 path)

@@ -279,7 +279,8 @@ class WebServer::Impl {
   Impl(std::shared_ptr<LiveFeed> feed, StatusSource status, const WebSettings& settings)
       : m_feed(std::move(feed)),
         m_status(std::move(status)),
-        m_maxClients(std::max(1, settings.maxClients)) {
+        m_maxClients(std::max(1, settings.maxClients)),
+        m_routes(settings.routes) {
     std::string origin;
     const bool tiles = !settings.tilesUrl.empty() && TileOrigin(settings.tilesUrl, origin);
     MakePage(tiles ? settings.tilesUrl : std::string(), origin);
@@ -403,6 +404,7 @@ class WebServer::Impl {
   std::shared_ptr<LiveFeed> m_feed;
   StatusSource m_status;
   int m_maxClients;
+  std::map<std::string, WebRoute> m_routes;
   int m_port = 0;
   std::string m_index;
   std::string m_indexTag;
@@ -756,6 +758,16 @@ void WebServer::Impl::Connection::Answer() {
     Respond(fresh ? 304 : 200, headers, "text/html; charset=utf-8", m_server.m_index, close, head);
   } else if (const PageAsset* asset = FindPageAsset(path); asset != nullptr) {
     AnswerAsset(request, *asset, close, head);
+  } else if (const auto route = m_server.m_routes.find(std::string(path));
+             route != m_server.m_routes.end()) {
+    const std::string_view query =
+        path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
+    auto answer = std::make_shared<const WebAnswer>(route->second(query));
+    // Read before the call: the holder may be moved from first.
+    const int status = answer->status;
+    const char* contentType = answer->contentType.c_str();
+    const std::string_view body = answer->body;
+    Respond(status, kNoStore, contentType, body, close, head, std::move(answer));
   } else {
     Respond(404, "", "text/plain; charset=utf-8", "Not found.\n", close, head);
   }

@@ -18,13 +18,24 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "radio/radio_link.h"
 #include "web/live_feed.h"
 
 namespace rigplot {
+
+// An extra path the page answers for a part built outside this folder. The
+// handler runs on the server's thread with the query after '?' (raw).
+struct WebAnswer {
+  int status = 200;
+  std::string contentType;
+  std::string body;
+};
+using WebRoute = std::function<WebAnswer(std::string_view query)>;
 
 // Where the page is served and what it draws on; the defaults are the
 // program's own when the command line says nothing.
@@ -37,6 +48,9 @@ struct WebSettings {
   int port = kDefaultPort;               // 0: a free port the system picks
   std::string tilesUrl = kDefaultTiles;  // {z}/{x}/{y} template, empty for a plain background
   int maxClients = 256;                  // connections served at once, event streams included
+
+  // Extra paths ("/track.gpx") and their handlers.
+  std::map<std::string, WebRoute> routes;
 };
 
 // Limits, all settable in one place.

@@ -104,7 +104,7 @@ def csv_text(text):
     """A text as the log keeps it: control characters as blanks, and an
     apostrophe in front of what a spreadsheet would run as a formula."""
     safe = "".join(" " if ord(c) < 0x20 or ord(c) == 0x7F else c for c in text)
-    return "'" + safe if text[:1] and text[0] in "=+-@\t\r" else safe
+    return "'" + safe if text[:1] and text[0] in "=+-@\t\r'" else safe
 
 
 def map_points(path):

@@ -265,6 +265,65 @@ TEST(Rigplotd, StartUpFailuresExitWithStatusOneAndSayWhy) {
   EXPECT_EQ(test::ReadWholeFile(test::LockFileFor(pty.path())), test::LockText(::getpid()));
 }
 
+// Standard output of a command line, and its exit status.
+std::string RunCommand(const std::string& command, int& status) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t got;
+       pipe != nullptr && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    out.append(buffer, got);
+  }
+  status = pipe == nullptr ? -1 : WEXITSTATUS(::pclose(pipe));
+  return out;
+}
+
+// Reports through the radio land in the history file with every field, the
+// page draws their tracks, and a file of a newer version stops the start
+// and stays as it was.
+TEST(Rigplotd, KeepsEveryReportInTheHistoryAndServesItsTracks) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TempDir dir;
+  test::WriteWholeFile(dir / "RIGPLOT.ini", SettingsFor(pty));
+  const std::string history = dir / "history.sqlite";
+  Daemon daemon(dir, {"--web", "127.0.0.1:0", "--history", history});
+  ASSERT_TRUE(daemon.WaitForOutput("page http://127.0.0.1:"));
+  const std::string output = daemon.Output();
+  const int port = std::stoi(output.substr(output.find("page http://127.0.0.1:") + 22));
+  ASSERT_TRUE(pty.Send(StationReport("JA1AAA", 1) + StationReport("JA1AAA", 2) +
+                       StationReport("JA1AAA", 3) + StationReport("JA1BBB", 4)));
+  std::string tracks;
+  EXPECT_TRUE(WaitFor(
+      "both tracks on the page",
+      [&] {
+        tracks = Get(port, "/tracks.geojson");
+        return CountOf(tracks, "\"LineString\"") == 2 && CountOf(tracks, "\"points\":3") == 1;
+      },
+      [&] { return tracks; }));
+  EXPECT_EQ(CountOf(Get(port, "/track.gpx?callsign=JA1AAA"), "<trkpt "), 3);
+  EXPECT_EQ(Get(port, "/tracks.geojson?since=yesterday").rfind("HTTP/1.1 400", 0), 0u);
+  daemon.Signal(SIGTERM);
+  EXPECT_EQ(daemon.Wait(), 0) << daemon.Output();
+
+  int status = -1;
+  const std::string tool = RIGPLOT_BIN_DIR "/rigplot-history --file '" + history + "' ";
+  const std::string csv = RunCommand(tool + "export --callsign JA1AAA --format csv", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(CountOf(csv, ",JA1AAA,,0,35.03539,139.761315,18.52,90,071226,012345,on the air,\r\n"),
+            1)
+      << csv;
+  EXPECT_NE(RunCommand(tool + "stats", status).find("reports  4\nstations 2\n"), std::string::npos);
+
+  RunCommand("sqlite3 '" + history + "' 'PRAGMA user_version=9'", status);
+  const std::string before = test::ReadWholeFile(history);
+  Daemon refused(dir, {"--history", history});
+  EXPECT_EQ(refused.Wait(), 1) << refused.Output();
+  EXPECT_NE(refused.Output().find("newer version (schema 9"), std::string::npos)
+      << refused.Output();
+  EXPECT_EQ(test::ReadWholeFile(history), before);
+}
+
 TEST(Rigplotd, AnswersVersionAndHelpWithoutTouchingThePort) {
   TempDir dir;  // no RIGPLOT.ini: these must not need one
   {

@@ -16,7 +16,7 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
     const char* legend;
     std::vector<std::string> args;
     Action action;
-    std::string summary;  // geojson|kml|log|web|tiles, or the start of the error
+    std::string summary;  // geojson|kml|log history/days|web|tiles, or the start of the error
   } rows[] = {
       {"nothing: the map script and the page on loopback",
        {},
@@ -26,6 +26,10 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
        {"--geojson", "a.json", "--kml=b.kml", "--log", "logs"},
        Action::kRun,
        "a.json|b.kml|logs|127.0.0.1:8073|" + std::string(WebSettings::kDefaultTiles)},
+      {"history kept a week",
+       {"--history", "h.sqlite", "--history-days=7"},
+       Action::kRun,
+       "|| h.sqlite/7|127.0.0.1:8073|" + std::string(WebSettings::kDefaultTiles)},
       {"page shared on the network, no tiles",
        {"--web", "0.0.0.0:80", "--tiles", "none"},
        Action::kRun,
@@ -57,6 +61,11 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
        Action::kError,
        "--web-clients takes"},
       {"viewers not a number", {"--web-clients", "12x"}, Action::kError, "--web-clients takes"},
+      {"history days below 0", {"--history-days", "-1"}, Action::kError, "--history-days takes"},
+      {"history days beyond the cap",
+       {"--history-days", "36501"},
+       Action::kError,
+       "--history-days takes"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -68,8 +77,11 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
       std::string web =
           line.webEnabled ? line.web.host + ":" + std::to_string(line.web.port) : "off";
       if (line.web.maxClients != 256) web += " for " + std::to_string(line.web.maxClients);
-      EXPECT_EQ(line.geojsonPath + "|" + line.kmlPath + "|" + line.logDir + "|" + web + "|" +
-                    line.web.tilesUrl,
+      const std::string history = line.historyPath.empty() ? std::string()
+                                                           : " " + line.historyPath + "/" +
+                                                                 std::to_string(line.historyDays);
+      EXPECT_EQ(line.geojsonPath + "|" + line.kmlPath + "|" + line.logDir + history + "|" + web +
+                    "|" + line.web.tilesUrl,
                 row.summary);
     }
   }

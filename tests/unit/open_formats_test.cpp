@@ -108,6 +108,7 @@ TEST(RadioText, CsvFieldsRunNeitherFormulasNorEscapes) {
       {"\tx", "' x"},                                 // tab first
       {"\rx", "' x"},                                 // CR first
       {"=a,b", "\"'=a,b\""},                          // quoted and kept text
+      {"'=1", "''=1"},                                // an apostrophe of its own is kept
       {"\x1b[31mred\x1b[0m\x7f", " [31mred [0m "},    // terminal escapes, DEL
   };
   for (const auto& row : rows) {

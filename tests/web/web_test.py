@@ -439,6 +439,7 @@ class BrowserTest(Session):
         self.browser.get(run.url)
         wait_until("the empty table", lambda: self.find("#count")[0].text == "0 局受信",
                    seen=lambda: self.find("#count")[0].text)
+        self.assertFalse(self.find("#trails-box")[0].is_displayed(), "no trails without a history file")
 
         stations = [("JA1ABC", 35.68, 139.76, "0", 0), ("JH2XYZ", 35.17, 136.90, "3", 270),
                     ("JR3QQQ", 34.69, 135.50, "5", 0), ("JE4RRR", 34.39, 132.46, "12", 0),
@@ -480,6 +481,48 @@ class BrowserTest(Session):
         self.radio.send(report("JA6TTT", 33.59, 130.40, "1", 90))
         wait_until("the page back with JA6TTT", lambda: not self.notice_shown() and self.titles() == ["JA6TTT"],
                    seen=self.titles)
+        self.assertEqual(again.stop(), 0)
+
+    def count(self, css):
+        return self.browser.execute_script(f"return document.querySelectorAll({json.dumps(css)}).length;")
+
+    def test_trails_and_the_stations_remembered_after_a_restart(self):
+        folder = tempfile.mkdtemp(dir=self.folder)
+        history = os.path.join(folder, "history.sqlite")
+        run = self.start("--web", "127.0.0.1:0", "--history", history, folder=folder)
+        self.browser.get(run.url)
+        wait_until("the trails control", lambda: self.find("#trails-box")[0].is_displayed())
+        for callsign, points in [("JA1MOV", [(35.60, 139.60), (35.62, 139.63), (35.65, 139.66)]),
+                                 ("JA2MOV", [(35.50, 139.80), (35.52, 139.78)]),
+                                 ("JA3FIX", [(35.70, 139.70), (35.70, 139.70)])]:
+            for lat, lon in points:
+                self.radio.send(report(callsign, lat, lon))
+        wait_until("three markers", lambda: self.titles() == ["JA1MOV", "JA2MOV", "JA3FIX"], seen=self.titles)
+        self.browser.execute_script(
+            "const s = document.getElementById('trails'); s.value = '6'; s.dispatchEvent(new Event('change'));")
+        wait_until("one line per moving station", lambda: self.count("path.trail") == 2,
+                   seen=lambda: self.count("path.trail"))
+        next(r for r in self.find("#rows tr") if r.text.startswith("JA1MOV")).click()
+        wait_until("JA1MOV's own track", lambda: self.count("path.trail.focus") == 1)
+        self.screenshot("trails.png")
+        port = run.url.rsplit(":", 1)[1].strip("/")
+        self.assertEqual(run.stop(), 0)
+
+        again = self.start("--web", "127.0.0.1:" + port, "--history", history, folder=folder)
+        self.browser.get(again.url)
+        remembered = lambda: self.browser.execute_script(  # noqa: E731
+            "return [...document.querySelectorAll('#history-rows tr.from-history')].map(r => r.cells[0].textContent);")
+        wait_until("the last day's stations, greyed", lambda: sorted(remembered()) == ["JA1MOV", "JA2MOV", "JA3FIX"],
+                   seen=remembered)
+        self.assertEqual(self.count("path.from-history"), 3)
+        self.assertEqual(self.titles(), [])
+        self.assertEqual(self.find("#count")[0].text, "0 局受信", "stations.geojson stays the table")
+        self.screenshot("remembered.png")
+        self.radio.send(report("JA3FIX", 35.70, 139.70))
+        wait_until("JA3FIX heard again, no longer greyed",
+                   lambda: sorted(remembered()) == ["JA1MOV", "JA2MOV"] and self.titles() == ["JA3FIX"],
+                   seen=remembered)
+        self.assertEqual(self.count("path.from-history"), 2)
         self.assertEqual(again.stop(), 0)
 
 

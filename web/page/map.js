@@ -141,6 +141,9 @@
     map.getContainer().classList.add('no-tiles');
   }
   L.control.scale({ imperial: false }).addTo(map);
+  // For trails.js, which draws from the history file when there is one.
+  window.rigplotMap = map;
+  const announce = (name, detail) => document.dispatchEvent(new CustomEvent(name, { detail }));
   // Callsigns beside the markers once they have room.
   const showLabels = () => map.getContainer().classList.toggle('labels', map.getZoom() >= 9);
   map.on('zoomend', showLabels);
@@ -174,6 +177,7 @@
         icon: stationIcon(gid), title: entry.props.callsign || '', riseOnHover: true,
       }).addTo(map);
       entry.marker.bindPopup(popupContent(entry.props));
+      entry.marker.on('click', () => announce('rigplot:select', entry.props.callsign || ''));
       const label = document.createElement('span');
       label.textContent = entry.props.callsign || '';
       entry.marker.bindTooltip(label, {
@@ -210,6 +214,7 @@
         fitted = true;
         moveMap(() => map.panTo(entry.latlng));
         entry.marker.openPopup();
+        announce('rigplot:select', entry.props.callsign || '');
       });
       return row;
     }));
@@ -242,6 +247,7 @@
     }
     renderList();
     count.textContent = `${order.length} 局受信`;
+    announce('rigplot:stations', order.map((entry) => String(entry.props.callsign ?? '')));
     // Until the user moves the map, it follows the heard stations as they come in.
     const placed = order.filter((entry) => entry.latlng).map((entry) => entry.latlng);
     if (!fitted && placed.length > fittedCount) {
