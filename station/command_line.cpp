@@ -191,7 +191,12 @@ std::string UsageText(const std::string& program) {
 }
 
 std::string VersionText(const std::string& program) {
-  return program + " " RIGPLOT_VERSION "\n";
+  // The version first, alone on its line, for scripts; then the licence.
+  return program + " " RIGPLOT_VERSION
+                   "\n"
+                   "Copyright (c) 2026 the RIGPLOT maintainers. MIT licence: free software,\n"
+                   "no warranty. Built with Leaflet (BSD-2-Clause) and Boost (BSL-1.0); their\n"
+                   "notices are in the copyright file or THIRD-PARTY-NOTICES.txt.\n";
 }
 
 int AnswerWithoutRunning(const CommandLine& line, const std::string& program,

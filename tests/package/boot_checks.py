@@ -119,6 +119,10 @@ def main(deb):
     check(f"status.json: {page}", page.get("reports_stored") == 1 and page.get("port") == radio.path)
     check("JA1ABC not on the page",
           b"JA1ABC" in urllib.request.urlopen(PAGE + "/stations.geojson", timeout=30).read())
+    # The package keeps a history by default, inside the unit's sandbox.
+    wait_until("JA1ABC in the history's tracks",
+               lambda: b"JA1ABC" in urllib.request.urlopen(PAGE + "/tracks.geojson",
+                                                           timeout=30).read(), journal)
 
     print("== stop within the unit's timeout")
     stop_began = time.monotonic()

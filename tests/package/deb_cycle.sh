@@ -49,10 +49,12 @@ userdel rigplot
 echo "== dpkg -i ${packages[*]}"
 dpkg -i "${debs[@]}"
 
-[[ $(run /usr/bin/rigplotd --version) == "rigplotd $version" ]] ||
+[[ $(run /usr/bin/rigplotd --version | head -n 1) == "rigplotd $version" ]] ||
   fail "rigplotd --version: $(run /usr/bin/rigplotd --version)"
 [[ $(run /usr/bin/rigplot-sim --version) == "rigplot-sim $version" ]] ||
   fail "rigplot-sim --version: $(run /usr/bin/rigplot-sim --version)"
+[[ $(run /usr/bin/rigplot-history --version) == "rigplot-history $version" ]] ||
+  fail "rigplot-history --version: $(run /usr/bin/rigplot-history --version)"
 account=$(getent passwd rigplot) || fail "no rigplot account"
 IFS=: read -r _ _ uid _ _ home shell <<<"$account"
 ((uid < 1000)) || fail "rigplot is not a system account: $account"
@@ -75,6 +77,7 @@ for item in --geojson --kml --log --web --tiles --help --version RIGPLOT.ini SIG
   grep -qF -- "$item" <<<"$page" || fail "man rigplotd does not mention $item"
 done
 man -w rigplot-sim >/dev/null || fail "no man page rigplot-sim(1)"
+man -w rigplot-history >/dev/null || fail "no man page rigplot-history(1)"
 if [[ " ${packages[*]} " == *" rigplot "* ]]; then
   for file in /usr/bin/rigplot /usr/share/applications/rigplot.desktop \
     /usr/share/icons/hicolor/32x32/apps/rigplot.png; do

@@ -113,7 +113,7 @@ def main():
     if args.version:
         said = subprocess.run(command + ["--version"], capture_output=True, text=True,
                               timeout=STARTUP).stdout
-        if said.split() != ["rigplotd", args.version]:
+        if said.splitlines()[:1] != [f"rigplotd {args.version}"] or "MIT licence" not in said:
             fail(f"--version saying rigplotd {args.version}", said)
 
     work = tempfile.mkdtemp(prefix="rigplotd-session-")
