@@ -1,4 +1,6 @@
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 
@@ -10,6 +12,12 @@ namespace rigplot {
 // linger in TIME_WAIT; two listeners never share it (that is SO_REUSEPORT).
 void TakePortAlone(boost::asio::ip::tcp::acceptor& acceptor, boost::system::error_code& ec) {
   acceptor.set_option(boost::asio::socket_base::reuse_address(true), ec);
+}
+
+void AllowAddressNotUpYet(boost::asio::ip::tcp::acceptor& acceptor) {
+  // Linux's IP_FREEBIND serves IPv6 sockets too.
+  const int on = 1;
+  (void)::setsockopt(acceptor.native_handle(), IPPROTO_IP, IP_FREEBIND, &on, sizeof on);
 }
 
 // The soft limit is often 1024 under systemd and in shells, below what a few

@@ -16,6 +16,10 @@ void TakePortAlone(boost::asio::ip::tcp::acceptor& acceptor, boost::system::erro
   }
 }
 
+// Windows binds only addresses it has: a page on one not up yet is said
+// and left out, as a port in use is.
+void AllowAddressNotUpYet(boost::asio::ip::tcp::acceptor& /*acceptor*/) {}
+
 // Windows has no per-process socket limit to raise.
 void AllowOpenSockets(int /*sockets*/) {}
 

@@ -314,6 +314,7 @@ class WebServer::Impl {
     tcp::acceptor acceptor(m_io);
     acceptor.open(endpoint.protocol(), ec);
     if (!ec) TakePortAlone(acceptor, ec);
+    if (!ec) AllowAddressNotUpYet(acceptor);
     if (!ec) acceptor.bind(endpoint, ec);
     if (!ec) acceptor.listen(WebLimits::kListenBacklog, ec);
     const tcp::endpoint bound = ec ? tcp::endpoint() : acceptor.local_endpoint(ec);

@@ -373,6 +373,13 @@ class ServerTest(Session):
         with socket.create_connection((address, port), timeout=10) as sock:
             sock.sendall(f"GET /status.json HTTP/1.1\r\nHost: shack.example:{port}\r\nConnection: close\r\n\r\n".encode())
             self.assertEqual(sock.recv(12), b"HTTP/1.1 200")
+
+    def test_an_address_not_up_yet_is_taken_for_when_it_comes(self):
+        # A LAN address before DHCP at boot; nothing is sent to it.
+        run = self.start("--web", "192.0.2.1:0")
+        self.assertIsNone(run.line("page not served"), run.lines)
+        self.assertIn("192.0.2.1:", run.line("warning"))
+        self.assertEqual(run.stop(), 0, run.lines)
         self.assertEqual(run.stop(), 0, run.lines)
 
     def test_port_in_use_is_said_once_and_the_link_goes_on(self):
