@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libboost-dev brotli libjs-leaflet libsystemd-dev scdoc)
+pkgs=(g++ cmake ninja-build pkg-config libgtest-dev libboost-dev brotli libjs-leaflet libsystemd-dev scdoc
+  libsqlite3-dev libmosquitto-dev)
 [ -n "${DISPLAY:-}" ] && pkgs+=(libwxgtk3.2-dev libgtk-3-dev fonts-ipafont-gothic)
 scripts/install-deps.sh "${pkgs[@]}"
 
@@ -23,7 +24,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  echo "Map script kept at $map; GeoJSON, KML and the report log beside it in $scratch"
+  echo "Map script kept at $map; GeoJSON, KML, the report log and the history beside it in $scratch"
 }
 trap cleanup EXIT
 trap 'exit 0' INT TERM
@@ -38,8 +39,10 @@ echo "Simulated radio on /dev/$port; RIGPLOT.ini written in $scratch"
 cd "$scratch"
 # The live map page: DEMO_WEB=ADDR:PORT to serve it elsewhere (0.0.0.0:8073 for the LAN).
 web=${DEMO_WEB:-127.0.0.1:8073}
-# The open formats beside the map script: what QGIS, Marble or a spreadsheet read.
-outputs=(--geojson "$scratch/stations.geojson" --kml "$scratch/stations.kml" --log "$scratch/log")
+# The open formats beside the map script: what QGIS, Marble or a spreadsheet read;
+# the history gives the page its trails.
+outputs=(--geojson "$scratch/stations.geojson" --kml "$scratch/stations.kml" --log "$scratch/log"
+  --history "$scratch/history.sqlite")
 if [ "$desktop" = ON ]; then
   # The window says nothing on stderr; its trace names the page for us.
   RIGPLOT_TRACE=1 "$root/build/rigplot" --web "$web" "${outputs[@]}" 2>"$scratch/program.log" &
@@ -53,7 +56,7 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 if page=$(grep -oE 'page http://[^ ,]+' "$scratch/program.log" | head -n1); then
-  echo "Live map: ${page#page } (open it in a browser)"
+  echo "Live map: ${page#page } (open it in a browser; the Trails control draws the tracks)"
 else
   echo "Live map: no page address from the program (see its lines above)"
 fi
