@@ -625,6 +625,48 @@ class BrowserTest(Session):
         self.assertEqual(self.count("path.from-history"), 2)
         self.assertEqual(again.stop(), 0)
 
+    def test_own_tiles_and_the_coastline_without_internet(self):
+        path = mbtiles(os.path.join(self.folder, "bay.mbtiles"), bay_tiles(), **BAY)
+        run = self.start("--web", "127.0.0.1:0", "--tiles", "mbtiles:" + path)
+        self.browser.get_log("browser")
+        self.browser.get(run.url)
+        tiles = lambda: self.browser.execute_script(  # noqa: E731
+            "return [...document.querySelectorAll('img.leaflet-tile')].map(i => [i.complete, i.naturalWidth]);")
+        wait_until("the file's tiles, all loaded", lambda: len(tiles()) >= 4 and all(t == [True, 256] for t in tiles()),
+                   seen=tiles)
+        self.assertIn("My map", self.find(".leaflet-control-attribution")[0].text)
+        self.screenshot("mbtiles.png")
+        self.assertEqual([e["message"] for e in self.browser.get_log("browser") if "/tiles/" in e["message"]], [])
+        self.assertEqual(run.stop(), 0)
+
+        # With no tiles, and with the default tiles out of reach, land is drawn
+        # under inland stations and none under one at sea.
+        stations = [("JA0AAA", 36.65, 138.18), ("JA2BBB", 36.14, 137.25), ("JA1CCC", 35.66, 138.57)]
+        at_sea = ("JA1SEA", 35.10, 139.40)
+        pixel = """
+            const map = window.rigplotMap, canvas = document.querySelector('.leaflet-coast-pane canvas');
+            if (!canvas || document.body.dataset.coast !== 'drawn') return null;
+            const r = canvas.getBoundingClientRect(), m = map.getContainer().getBoundingClientRect();
+            const p = map.latLngToContainerPoint([arguments[0], arguments[1]]);
+            const x = Math.round((m.left + p.x - r.left) * canvas.width / r.width);
+            const y = Math.round((m.top + p.y - r.top) * canvas.height / r.height);
+            return [...canvas.getContext('2d').getImageData(x, y, 1, 1).data];"""
+        land = [242, 238, 223, 255]
+        for options in [("--tiles", "none"), ()]:
+            run = self.start("--web", "127.0.0.1:0", *options)
+            self.browser.get(run.url)
+            for callsign, lat, lon in stations + [at_sea]:
+                self.radio.send(report(callsign, lat, lon))
+            wait_until("four markers", lambda: len(self.titles()) == 4, seen=self.titles)
+            for callsign, lat, lon in stations:
+                wait_until(f"land under {callsign}", lambda: self.browser.execute_script(pixel, lat, lon) == land,
+                           seen=lambda: self.browser.execute_script(pixel, lat, lon))
+            self.assertNotEqual(self.browser.execute_script(pixel, *at_sea[1:])[:3], land[:3], options)
+            self.assertIn("GSHHG", self.find(".leaflet-control-attribution")[0].text)
+            self.screenshot(f"coast{len(options)}.png")
+            self.assertEqual(run.stop(), 0)
+            run.process.wait()
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -1,6 +1,6 @@
 // The built-in base map: land, lakes and borders from /coast.json, drawn
-// under the stations when the page has no tiles or its tiles do not load
-// (no internet). The file holds rings as deltas in thousandths of a degree.
+// under the stations when the page has no tiles, its tiles do not load (no
+// internet) or they come from a file that covers one area. The file holds rings as deltas in thousandths of a degree.
 (() => {
   'use strict';
   const map = window.rigplotMap;
@@ -40,7 +40,8 @@
     }).catch(() => { shown = false; });
   }
 
-  if (map.getContainer().classList.contains('no-tiles')) show();
+  // A tile file of one's own covers its area only: the coast goes on beyond it.
+  if (map.getContainer().classList.contains('no-tiles') || /^\//.test(document.body.dataset.tiles)) show();
   map.eachLayer((layer) => {
     if (layer instanceof L.TileLayer) layer.on('tileerror', show);
   });
