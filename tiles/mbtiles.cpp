@@ -146,7 +146,7 @@ bool ParseTilePath(std::string_view path, int& z, int& x, int& y) {
   int* parts[] = {&z, &x, &y};
   for (std::size_t i = 0; i < 3; ++i) {
     const std::size_t slash = i < 2 ? path.find('/') : path.size();
-    if (slash == std::string_view::npos || slash == 0 || slash > 9) return false;
+    if (slash == std::string_view::npos || slash == 0) return false;
     const auto [end, ec] = std::from_chars(path.data(), path.data() + slash, *parts[i]);
     if (ec != std::errc() || end != path.data() + slash) return false;
     path = i < 2 ? path.substr(slash + 1) : std::string_view();
