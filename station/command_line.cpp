@@ -209,8 +209,9 @@ std::string VersionText(const std::string& program) {
   return program + " " RIGPLOT_VERSION
                    "\n"
                    "Copyright (c) 2026 the RIGPLOT maintainers. MIT licence: free software,\n"
-                   "no warranty. Built with Leaflet (BSD-2-Clause) and Boost (BSL-1.0); their\n"
-                   "notices are in the copyright file or THIRD-PARTY-NOTICES.txt.\n";
+                   "no warranty. Built with Leaflet (BSD-2-Clause), Boost (BSL-1.0) and the\n"
+                   "GSHHG coastline (LGPL-3.0+); their notices are in the copyright file or\n"
+                   "THIRD-PARTY-NOTICES.txt.\n";
 }
 
 int AnswerWithoutRunning(const CommandLine& line, const std::string& program,
