@@ -211,6 +211,7 @@ class ServerTest(Session):
         wait_until("JA1AAA's event", lambda: stream.callsigns() == ["JA1AAA"], seen=stream.callsigns)
 
         for path, kind in [("/", "text/html"), ("/map.js", "text/javascript"), ("/map.css", "text/css"),
+                           ("/coast.js", "text/javascript"), ("/coast.json", "application/json"),
                            ("/leaflet.js", "text/javascript"), ("/leaflet.css", "text/css"),
                            ("/stations.geojson", "application/geo+json"),
                            ("/stations.kml", "application/vnd.google-earth.kml+xml"),
