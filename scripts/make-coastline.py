@@ -11,6 +11,7 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 
 SCALE = 1000      # thousandths of a degree, about 100 m
 TOLERANCE = 0.01  # degrees off the line allowed: about 1 km, a few pixels at zoom 10
@@ -19,8 +20,10 @@ MIN_AREA = "500"  # km2: smaller islands and lakes are left out
 
 def pieces(args):
     """GMT's multisegment dump as (level, [(lon, lat), ...]) pieces."""
-    text = subprocess.run(["gmt", "coast", "-Rd", "-Dl", "-M", "-A" + MIN_AREA] + args,
-                          check=True, capture_output=True, text=True).stdout
+    # In a scratch folder: GMT leaves its gmt.history where it runs.
+    with tempfile.TemporaryDirectory() as scratch:
+        text = subprocess.run(["gmt", "coast", "-Rd", "-Dl", "-M", "-A" + MIN_AREA] + args,
+                              check=True, capture_output=True, text=True, cwd=scratch).stdout
     out = []
     for line in text.splitlines():
         if line.startswith(">"):
