@@ -4,7 +4,8 @@
 // the program, compressed by the build) and one thread that serves them all:
 // an event stream costs a socket and one pending snapshot, not a thread.
 // Invariants: only GET and HEAD of a fixed set of paths are answered (405 for
-// other methods, 404 for other paths); no file is ever read for a request.
+// other methods, 404 for other paths); no file is ever read for a request (a
+// route's handler may look up rows of a file opened at start, by number).
 // Every request is bounded: request line, whole head, time to send it; a
 // request with a body is answered and its connection closed; Range is
 // ignored. A connection that reached the server through loopback must name
