@@ -37,7 +37,12 @@ bool UseMbTiles(const std::string& path, WebSettings& web, std::string& error) {
     int x = 0;
     int y = 0;
     WebAnswer answer;
-    if (!ParseTilePath(rest, z, x, y) || !tiles->Read(z, x, y, answer.body)) {
+    const MbTiles::Tile found =
+        ParseTilePath(rest, z, x, y) ? tiles->Read(z, x, y, answer.body) : MbTiles::Tile::kMissing;
+    if (found == MbTiles::Tile::kUnreadable) {
+      return WebAnswer(503, "text/plain; charset=utf-8", "The tile file cannot be read.\n");
+    }
+    if (found == MbTiles::Tile::kMissing) {
       // Leaflet asks beyond the file's edges; a quick 404 with no caching
       // surprises nobody.
       return WebAnswer(404, "text/plain; charset=utf-8", "No such tile.\n");

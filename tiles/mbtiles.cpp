@@ -121,20 +121,25 @@ MbTiles::~MbTiles() {
   sqlite3_close(m_db);
 }
 
-bool MbTiles::Read(int z, int x, int y, std::string& bytes) {
+MbTiles::Tile MbTiles::Read(int z, int x, int y, std::string& bytes) {
   std::lock_guard<std::mutex> lock(m_lock);
   const int row = (1 << z) - 1 - y;
   sqlite3_reset(m_read);
   sqlite3_bind_int(m_read, 1, z);
   sqlite3_bind_int(m_read, 2, x);
   sqlite3_bind_int(m_read, 3, row);
-  if (sqlite3_step(m_read) != SQLITE_ROW) return false;
+  const int rc = sqlite3_step(m_read);
+  if (rc == SQLITE_DONE) return Tile::kMissing;
+  if (rc != SQLITE_ROW) {
+    sqlite3_reset(m_read);
+    return Tile::kUnreadable;
+  }
   const void* data = sqlite3_column_blob(m_read, 0);
   const int size = sqlite3_column_bytes(m_read, 0);
   bytes.assign(static_cast<const char*>(data),
                data != nullptr ? static_cast<std::size_t>(size) : 0);
   sqlite3_reset(m_read);
-  return true;
+  return Tile::kFound;
 }
 
 bool ParseTilePath(std::string_view path, int& z, int& x, int& y) {

@@ -45,9 +45,11 @@ class MbTiles {
 
   const TileSetInfo& info() const { return m_info; }
 
-  // The tile at z/x/y, y counted from the north as the page asks; false when
-  // the file has none there.
-  bool Read(int z, int x, int y, std::string& bytes);
+  enum class Tile { kFound, kMissing, kUnreadable };
+
+  // The tile at z/x/y, y counted from the north as the page asks. A file
+  // damaged or taken away since the start is unreadable, not missing.
+  Tile Read(int z, int x, int y, std::string& bytes);
 
  private:
   MbTiles() = default;

@@ -426,7 +426,9 @@ class ServerTest(Session):
 
     def test_tiles_from_an_mbtiles_file(self):
         tiles = bay_tiles()
-        path = mbtiles(os.path.join(self.folder, "bay.mbtiles"), tiles, **BAY)
+        # One large tile, left unread until the file is cut short under the server.
+        big = bytes(random.Random(3).randrange(256) for _ in range(200_000))
+        path = mbtiles(os.path.join(self.folder, "bay.mbtiles"), {**tiles, (8, 227, 100): big}, **BAY)
         before = os.stat(path).st_mtime_ns
         run = self.start("--web", "127.0.0.1:0", "--tiles", "mbtiles:" + path)
         base = run.url.rstrip("/")
@@ -446,7 +448,7 @@ class ServerTest(Session):
             self.assertEqual((status, body), (200, data), (z, x, y))
             tags.add(headers["ETag"])
         self.assertEqual(len(tags), len(tiles))
-        for missing in ["/tiles/8/227/100", f"/tiles/{z}/{x}/{(1 << z) - 1 - y}", "/tiles/9/454",
+        for missing in ["/tiles/8/227/101", f"/tiles/{z}/{x}/{(1 << z) - 1 - y}", "/tiles/9/454",
                         "/tiles/9/454/201/1", "/tiles/9/99999/1", "/tiles/-1/0/0", "/tiles/9/454/201.pbf",
                         "/tiles/", "/tiles/31/0/0"]:
             status, headers, _ = http(base + missing)
@@ -456,8 +458,10 @@ class ServerTest(Session):
         self.assertIn('data-attribution="My map"', page)
         self.assertIn('&quot;minZoom&quot;:9,&quot;maxZoom&quot;:10,&quot;bounds&quot;:[[35.03,139.22],[36.07,140.62]]',
                       page)
-        self.assertEqual(run.stop(), 0, run.lines)
         self.assertEqual(os.stat(path).st_mtime_ns, before, "opened read-only")
+        os.truncate(path, os.path.getsize(path) - 150_000)
+        self.assertEqual(http(base + "/tiles/8/227/100")[0], 503, "a damaged file is not a missing tile")
+        self.assertEqual(run.stop(), 0, run.lines)
         self.assertEqual([n for n in os.listdir(self.folder) if n.startswith("bay")], ["bay.mbtiles"])
 
         # A file the page cannot use is a wrong command line.
