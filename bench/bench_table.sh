@@ -37,6 +37,15 @@ mqtt_rate=$(bench 'BM_MqttPublishRate')
 page_worker=$("$build/rigplot_bench" --benchmark_format=csv --benchmark_filter=BM_WorkerStoreAndRewrite \
   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true 2>/dev/null | grep -E '^"?name|_median"')
+# Tiles from a 1 GB MBTiles file the benchmark makes (RIGPLOT_BENCH_TILES_MB);
+# medians of three interleaved runs.
+medians() {
+  "$build/rigplot_bench" --benchmark_format=csv --benchmark_filter="$1" --benchmark_repetitions=3 \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true 2>/dev/null |
+    grep -E '^"?name|_median"'
+}
+tile_answers=$(medians BM_TileAnswer)
+tile_workers=$(medians BM_WorkerBesideTileViewers)
 ticks_per_second=$(getconf CLK_TCK)
 
 dir=$(mktemp -d)
@@ -144,6 +153,22 @@ echo "| 100 requests with an 8 KB Range of thousands of parts | answer $range_kb
 echo "| Worker per report, map on tmpfs: page off / page, no client / page, 1,000 clients" \
   "| $(figure "$worker_off" 1 1) / $(figure "$worker_none" 1 1) / $(figure "$worker_thousand" 1 1) µs" \
   "(1,000 clients: $worker_share%) |"
+# tile_of NAME COLUMN: a column of a tile benchmark's median row.
+tile_of() {
+  local csv=$tile_answers
+  [[ $1 == BM_WorkerBesideTileViewers* ]] && csv=$tile_workers
+  awk -F, -v name="\"$1_median\"" -v column="$2" '
+    NR == 1 { for (i = 1; i <= NF; i++) { gsub(/"/, "", $i); at[$i] = i } }
+    $1 == name { print $(at[column]) }' <<<"$csv"
+}
+tile_answer=BM_TileAnswer/iterations:5000/real_time
+tile_idle=$(tile_of BM_WorkerBesideTileViewers/0/min_time:3.000/real_time worker_cpu_us_per_report)
+tile_busy=$(tile_of BM_WorkerBesideTileViewers/100/min_time:3.000/real_time worker_cpu_us_per_report)
+echo "| A tile from a $(figure "$(tile_of $tile_answer file_mb)" 1 0) MB MBTiles file, one viewer on loopback" \
+  "| p50 $(figure "$(tile_of $tile_answer p50_ms)" 1 3) ms, p99 $(figure "$(tile_of $tile_answer p99_ms)" 1 3) ms |"
+echo "| Worker per report, map on /tmp: nobody looking / 100 viewers panning (1,000 tiles/s)" \
+  "| $(figure "$tile_idle" 1 1) / $(figure "$tile_busy" 1 1) µs" \
+  "($(awk -v a="$tile_busy" -v b="$tile_idle" 'BEGIN { printf "%+.0f", (a / b - 1) * 100 }')%) |"
 if [[ -n $mqtt_worker ]]; then
   echo "| MQTT publisher: worker per report (the queue) / reports to a local mosquitto" \
     "| $(figure "$(field BM_MqttWorkerCostPerReport real_time <<<"$mqtt_worker")" 1e-3 2) µs /" \

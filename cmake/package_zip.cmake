@@ -9,8 +9,14 @@
 set(RIGPLOT_WINDOWS_NOTICES boost leaflet mingw-w64 gcc-runtime)
 set(RIGPLOT_NOTICES_TEXT
   "RIGPLOT for Windows carries these parts made by others, each under its own licence.\n")
+# The page's coastline keeps its licence next to it.
+set(RIGPLOT_NOTICE_FILES)
 foreach(part ${RIGPLOT_WINDOWS_NOTICES})
-  file(READ ${CMAKE_SOURCE_DIR}/packaging/notices/${part}.txt text)
+  list(APPEND RIGPLOT_NOTICE_FILES ${CMAKE_SOURCE_DIR}/packaging/notices/${part}.txt)
+endforeach()
+list(APPEND RIGPLOT_NOTICE_FILES ${CMAKE_SOURCE_DIR}/web/page/coast.LICENSE.txt)
+foreach(file ${RIGPLOT_NOTICE_FILES})
+  file(READ ${file} text)
   string(APPEND RIGPLOT_NOTICES_TEXT "\n==============================================================================\n\n${text}")
 endforeach()
 # CR LF, for every Windows text viewer.
@@ -24,10 +30,7 @@ foreach(pair "RIGPLOT_NOTICES_TEXT;${RIGPLOT_NOTICES}" "license_text;${RIGPLOT_L
   file(WRITE ${path} "${text}")
 endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/LICENSE)
-foreach(part ${RIGPLOT_WINDOWS_NOTICES})
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-    ${CMAKE_SOURCE_DIR}/packaging/notices/${part}.txt)
-endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${RIGPLOT_NOTICE_FILES})
 
 set(RIGPLOT_ZIP_NAME rigplot-${PROJECT_VERSION}-windows-x64)
 set(RIGPLOT_ZIP ${CMAKE_BINARY_DIR}/${RIGPLOT_ZIP_NAME}.zip)

@@ -57,6 +57,8 @@ for _ in $(seq 50); do
 done
 if page=$(grep -oE 'page http://[^ ,]+' "$scratch/program.log" | head -n1); then
   echo "Live map: ${page#page } (open it in a browser; the Trails control draws the tracks)"
+  echo "  No internet? The page draws its built-in coastline. For your own map, make an MBTiles"
+  echo "  file of your area (QGIS: Generate XYZ tiles (MBTiles)) and add: --tiles mbtiles:FILE"
 else
   echo "Live map: no page address from the program (see its lines above)"
 fi

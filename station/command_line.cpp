@@ -5,6 +5,7 @@
 
 #include "mqtt/mqtt_output.h"
 #include "station/station_history.h"
+#include "station/station_tiles.h"
 
 #ifndef RIGPLOT_VERSION
 #define RIGPLOT_VERSION "unknown"
@@ -111,7 +112,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return Failed("--web-clients takes a number from 1 to 100000, not '" + value + "'");
       }
     } else if (option == "--tiles") {
-      line.web.tilesUrl = value == "none" ? std::string() : value;
+      if (value.rfind("mbtiles:", 0) == 0) {
+        if (!TilesBuilt()) {
+          return Failed("this build cannot read MBTiles files; --tiles mbtiles: is not available");
+        }
+        std::string error;
+        if (!UseMbTiles(value.substr(8), line.web, error)) return Failed("--tiles: " + error);
+      } else {
+        line.web.tilesUrl = value == "none" ? std::string() : value;
+      }
     } else if (option == "--mqtt") {
       if (!MqttBuilt()) return Failed("--mqtt: this build has no MQTT");
       if (!ParseMqttUrl(value, line.mqtt)) {
@@ -170,7 +179,12 @@ std::string UsageText(const std::string& program) {
          "  --web off         serve no page\n"
          "  --web-clients N   page connections served at once (default 256)\n"
          "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
-         "                    none for a plain background (default OpenStreetMap)\n"
+         "                    none for a plain background (default OpenStreetMap)\n" +
+         std::string(TilesBuilt()
+                         ? "  --tiles mbtiles:FILE\n"
+                           "                    serve the page's tiles from the MBTiles\n"
+                           "                    file FILE (png, jpg or webp), no internet needed\n"
+                         : "") +
          "  --mqtt URL        publish every report to an MQTT broker:\n"
          "                    mqtt://[USER@]HOST[:PORT] (1883) or mqtts://... (8883);\n"
          "                    the password from --mqtt-password-file or the\n"
@@ -195,8 +209,9 @@ std::string VersionText(const std::string& program) {
   return program + " " RIGPLOT_VERSION
                    "\n"
                    "Copyright (c) 2026 the RIGPLOT maintainers. MIT licence: free software,\n"
-                   "no warranty. Built with Leaflet (BSD-2-Clause) and Boost (BSL-1.0); their\n"
-                   "notices are in the copyright file or THIRD-PARTY-NOTICES.txt.\n";
+                   "no warranty. Built with Leaflet (BSD-2-Clause), Boost (BSL-1.0) and the\n"
+                   "GSHHG coastline (LGPL-3.0+); their notices are in the copyright file or\n"
+                   "THIRD-PARTY-NOTICES.txt.\n";
 }
 
 int AnswerWithoutRunning(const CommandLine& line, const std::string& program,

@@ -1,7 +1,9 @@
 // The command line shared by rigplot, rigplotd and their Windows builds.
 //
 // No option: the program does exactly what it does without a command line
-// (map script only, page on loopback). Parsing opens nothing; the front end
+// (map script only, page on loopback). Parsing opens nothing but the MBTiles
+// file of --tiles mbtiles:, read-only, so that a bad one is a wrong command
+// line; the front end
 // prints the usage or the version and ends before the radio link is set up.
 // Thread: the front end's, once at start-up.
 #pragma once
@@ -31,7 +33,8 @@ struct CommandLine {
   int historyDays = 30;     // --history-days N, 0 keeps every report
 
   bool webEnabled = true;  // --web off turns the page off
-  WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none
+  WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none;
+                           // --tiles mbtiles:PATH, its file open for the page
 
   MqttSettings mqtt;  // --mqtt URL and the options that go with it
 };

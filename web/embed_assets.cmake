@@ -16,6 +16,8 @@ endfunction()
 read_asset(index "${PAGE_DIR}/index.html")
 read_asset(map_js "${PAGE_DIR}/map.js")
 read_asset(trails_js "${PAGE_DIR}/trails.js")
+read_asset(coast_js "${PAGE_DIR}/coast.js")
+read_asset(coast_json "${PAGE_DIR}/coast.json")
 read_asset(map_css "${PAGE_DIR}/map.css")
 read_asset(leaflet_css "${LEAFLET_DIR}/leaflet.css")
 read_asset(leaflet_full "${LEAFLET_DIR}/leaflet.js")
@@ -38,6 +40,7 @@ set(n 0)
 set(type_html "text/html")
 set(type_js "text/javascript")
 set(type_css "text/css")
+set(type_json "application/json")
 set(work "${OUTPUT}.d")
 file(MAKE_DIRECTORY "${work}")
 
@@ -58,7 +61,8 @@ function(compressed var file)
   set(${var} "${hex}" PARENT_SCOPE)
 endfunction()
 foreach(entry
-    "/ html index" "/map.js js map_js" "/trails.js js trails_js" "/map.css css map_css"
+    "/ html index" "/map.js js map_js" "/trails.js js trails_js" "/coast.js js coast_js" "/coast.json json coast_json"
+    "/map.css css map_css"
     "/leaflet.js js leaflet_js" "/leaflet.css css leaflet_css")
   string(REPLACE " " ";" fields "${entry}")
   list(GET fields 0 path)

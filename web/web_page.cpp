@@ -17,7 +17,8 @@ WebPage::~WebPage() {
 std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
                                       const LinkEventSink& sink) {
   std::string origin;
-  if (!settings.tilesUrl.empty() && !TileOrigin(settings.tilesUrl, origin)) {
+  if (!settings.tilesUrl.empty() && !OwnTiles(settings.tilesUrl) &&
+      !TileOrigin(settings.tilesUrl, origin)) {
     if (sink) sink("page: tiles URL '" + settings.tilesUrl + "' not usable; plain background");
     settings.tilesUrl.clear();
   }

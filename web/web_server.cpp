@@ -274,6 +274,10 @@ bool TileOrigin(const std::string& tilesUrl, std::string& origin) {
   return true;
 }
 
+bool OwnTiles(const std::string& tilesUrl) {
+  return tilesUrl == "/tiles/{z}/{x}/{y}";
+}
+
 class WebServer::Impl {
  public:
   Impl(std::shared_ptr<LiveFeed> feed, StatusSource status, const WebSettings& settings)
@@ -282,8 +286,10 @@ class WebServer::Impl {
         m_maxClients(std::max(1, settings.maxClients)),
         m_routes(settings.routes) {
     std::string origin;
-    const bool tiles = !settings.tilesUrl.empty() && TileOrigin(settings.tilesUrl, origin);
-    MakePage(tiles ? settings.tilesUrl : std::string(), origin);
+    const bool own = OwnTiles(settings.tilesUrl);
+    if (own) origin = "'self'";
+    const bool tiles = own || (!settings.tilesUrl.empty() && TileOrigin(settings.tilesUrl, origin));
+    MakePage(tiles ? settings.tilesUrl : std::string(), origin, settings);
     // data: for Leaflet's blank image, which stops an unwanted tile loading,
     // and the page's empty icon.
     const std::string images = tiles ? origin + " data:" : std::string("data:");
@@ -384,11 +390,32 @@ class WebServer::Impl {
   void ArmSweep();
   void CloseAll();
 
-  void MakePage(const std::string& tilesUrl, const std::string& origin) {
+  // The route for `path` and what its handler is given: the query for an
+  // exact path, the rest of the target for a prefix ("/tiles/").
+  std::pair<const WebRoute*, std::string_view> FindRoute(std::string_view path,
+                                                         std::string_view target) const {
+    if (const auto exact = m_routes.find(std::string(path)); exact != m_routes.end()) {
+      return {&exact->second,
+              path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view()};
+    }
+    for (const auto& [prefix, route] : m_routes) {
+      if (prefix.back() == '/' && path.size() > prefix.size() && path.rfind(prefix, 0) == 0) {
+        return {&route, path.substr(prefix.size())};
+      }
+    }
+    return {nullptr, {}};
+  }
+
+  void MakePage(const std::string& tilesUrl, const std::string& origin,
+                const WebSettings& settings) {
     const auto* index = FindPageAsset("/");
     m_index = index != nullptr ? std::string(index->body) : std::string();
     std::string attribution;
-    if (tilesUrl == WebSettings::kDefaultTiles) {
+    std::string options = "{}";
+    if (OwnTiles(tilesUrl)) {
+      attribution = HtmlEscape(settings.tilesAttribution);
+      if (!settings.tilesOptions.empty()) options = settings.tilesOptions;
+    } else if (tilesUrl == WebSettings::kDefaultTiles) {
       attribution =
           "&copy; <a href=\"https://www.openstreetmap.org/copyright\">OpenStreetMap</a> "
           "contributors";
@@ -397,6 +424,7 @@ class WebServer::Impl {
     }
     ReplaceAll(m_index, "{{TILES}}", HtmlEscape(tilesUrl));
     ReplaceAll(m_index, "{{ATTRIBUTION}}", HtmlEscape(attribution));
+    ReplaceAll(m_index, "{{TILE_OPTIONS}}", HtmlEscape(options));
     m_indexTag = "\"" + HexTag(m_index) + "\"";
   }
 
@@ -759,16 +787,17 @@ void WebServer::Impl::Connection::Answer() {
     Respond(fresh ? 304 : 200, headers, "text/html; charset=utf-8", m_server.m_index, close, head);
   } else if (const PageAsset* asset = FindPageAsset(path); asset != nullptr) {
     AnswerAsset(request, *asset, close, head);
-  } else if (const auto route = m_server.m_routes.find(std::string(path));
-             route != m_server.m_routes.end()) {
-    const std::string_view query =
-        path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
-    auto answer = std::make_shared<const WebAnswer>(route->second(query));
+  } else if (const auto [route, rest] = m_server.FindRoute(path, target); route != nullptr) {
+    auto answer = std::make_shared<const WebAnswer>((*route)(rest));
     // Read before the call: the holder may be moved from first.
-    const int status = answer->status;
+    const bool fresh =
+        !answer->etag.empty() && NoneMatch(request[http::field::if_none_match], answer->etag);
+    const int status = fresh ? 304 : answer->status;
+    std::string headers = answer->headers.empty() ? kNoStore : answer->headers;
+    if (!answer->etag.empty()) headers += "ETag: " + answer->etag + "\r\n";
     const char* contentType = answer->contentType.c_str();
     const std::string_view body = answer->body;
-    Respond(status, kNoStore, contentType, body, close, head, std::move(answer));
+    Respond(status, headers, contentType, body, close, head, std::move(answer));
   } else {
     Respond(404, "", "text/plain; charset=utf-8", "Not found.\n", close, head);
   }

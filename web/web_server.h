@@ -4,7 +4,8 @@
 // the program, compressed by the build) and one thread that serves them all:
 // an event stream costs a socket and one pending snapshot, not a thread.
 // Invariants: only GET and HEAD of a fixed set of paths are answered (405 for
-// other methods, 404 for other paths); no file is ever read for a request.
+// other methods, 404 for other paths); no file is ever read for a request (a
+// route's handler may look up rows of a file opened at start, by number).
 // Every request is bounded: request line, whole head, time to send it; a
 // request with a body is answered and its connection closed; Range is
 // ignored. A connection that reached the server through loopback must name
@@ -22,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "radio/radio_link.h"
 #include "web/live_feed.h"
@@ -29,11 +31,19 @@
 namespace rigplot {
 
 // An extra path the page answers for a part built outside this folder. The
-// handler runs on the server's thread with the query after '?' (raw).
+// handler runs on the server's thread with the query after '?' (raw); for a
+// path ending in '/' it answers every path under it and is given the rest of
+// the target after that prefix instead.
 struct WebAnswer {
+  WebAnswer() = default;
+  WebAnswer(int status_, std::string contentType_, std::string body_)
+      : status(status_), contentType(std::move(contentType_)), body(std::move(body_)) {}
+
   int status = 200;
   std::string contentType;
   std::string body;
+  std::string headers;  // header lines ("Cache-Control: ...\r\n"); empty: no-store
+  std::string etag;     // quoted strong tag; a request that has it gets 304
 };
 using WebRoute = std::function<WebAnswer(std::string_view query)>;
 
@@ -47,7 +57,11 @@ struct WebSettings {
   std::string host = kDefaultHost;
   int port = kDefaultPort;               // 0: a free port the system picks
   std::string tilesUrl = kDefaultTiles;  // {z}/{x}/{y} template, empty for a plain background
-  int maxClients = 256;                  // connections served at once, event streams included
+  // For tiles this server answers under /tiles/ itself: the tile layer's
+  // options as a JSON object, and the attribution as plain text.
+  std::string tilesOptions;
+  std::string tilesAttribution;
+  int maxClients = 256;  // connections served at once, event streams included
 
   // Extra paths ("/track.gpx") and their handlers.
   std::map<std::string, WebRoute> routes;
@@ -108,5 +122,8 @@ class WebServer {
 // ("https://tile.openstreetmap.org", "{s}" becoming "*"). False when the URL
 // is not an http(s) template whose host can be named there safely.
 bool TileOrigin(const std::string& tilesUrl, std::string& origin);
+
+// Whether the tiles are this server's own (a template under /tiles/).
+bool OwnTiles(const std::string& tilesUrl);
 
 }  // namespace rigplot

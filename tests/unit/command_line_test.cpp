@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "stations/geojson.h"
+#include "tiles/mbtiles.h"
 
 namespace rigplot {
 namespace {
@@ -66,6 +67,10 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
        {"--history-days", "36501"},
        Action::kError,
        "--history-days takes"},
+      {"tiles from a file that is not there",
+       {"--tiles", "mbtiles:/nonexistent/area.mbtiles"},
+       Action::kError,
+       "--tiles: /nonexistent/area.mbtiles: cannot open"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.legend);
@@ -85,6 +90,54 @@ TEST(CommandLine, OptionsAndTheirMistakes) {
                 row.summary);
     }
   }
+}
+
+// The page's tile paths: only a tile inside its zoom's grid is looked up.
+TEST(CommandLine, TilePathsAndTheLayerOptionsOfAFile) {
+  struct Row {
+    const char* path;
+    bool valid;
+    int z, x, y;
+  } rows[] = {
+      {"0/0/0", true, 0, 0, 0},
+      {"10/909/403.png", true, 10, 909, 403},
+      {"3/7/7.jpg", true, 3, 7, 7},
+      {"30/1073741823/0", true, 30, 1073741823, 0},
+      {"3/8/0", false, 0, 0, 0},
+      {"3/0/8", false, 0, 0, 0},
+      {"31/0/0", false, 0, 0, 0},
+      {"-1/0/0", false, 0, 0, 0},
+      {"3/1/2/4", false, 0, 0, 0},
+      {"3/1", false, 0, 0, 0},
+      {"3//2", false, 0, 0, 0},
+      {"3/1/2.pbf", false, 0, 0, 0},
+      {"3/1/2x", false, 0, 0, 0},
+      {"+3/1/2", false, 0, 0, 0},
+      {"3/1/99999999999", false, 0, 0, 0},
+      {"", false, 0, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    int z = -1, x = -1, y = -1;
+    ASSERT_EQ(ParseTilePath(row.path, z, x, y), row.valid);
+    if (row.valid) {
+      EXPECT_EQ(std::vector<int>({z, x, y}), std::vector<int>({row.z, row.x, row.y}));
+    }
+  }
+  // Leaflet takes latitude first; the file says longitude first.
+  TileSetInfo info;
+  info.minZoom = 5;
+  info.maxZoom = 12;
+  EXPECT_EQ(TileLayerOptions(info), R"({"minZoom":5,"maxZoom":12})");
+  info.bounds = {{139.22, 35.03, 140.625, 36.07}};
+  info.center = {{139.9, 35.6, 10}};
+  EXPECT_EQ(TileLayerOptions(info),
+            R"({"minZoom":5,"maxZoom":12,"bounds":[[35.03,139.22],[36.07,140.625]],)"
+            R"("center":[35.6,139.9,10]})");
+  // The same bytes, the same tag; one byte more or different, another.
+  EXPECT_EQ(TileTag("abc"), TileTag(std::string("abc")));
+  EXPECT_NE(TileTag("abc"), TileTag("abd"));
+  EXPECT_NE(TileTag(std::string("ab\0", 3)), TileTag("ab"));
 }
 
 TEST(CommandLine, MqttOptionsAndTheirMistakes) {

@@ -10,11 +10,14 @@ RIGPLOT_SCREENSHOTS (optional: where the page's screenshots go).
 """
 import gzip
 import json
+import math
 import os
 import random
 import shutil
 import signal
 import socket
+import sqlite3
+import struct
 import subprocess
 import sys
 import tempfile
@@ -22,6 +25,7 @@ import threading
 import time
 import unittest
 import urllib.request
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from nmea import sentence  # noqa: E402
@@ -133,6 +137,43 @@ def raw_exchange(port, data, timeout=5.0, end_request=True):
         return answer
 
 
+def png(rgb, size=256):
+    """A one-colour PNG tile."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\x00" + bytes(rgb) * size for _ in range(size))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def mbtiles(path, tiles, **metadata):
+    """An MBTiles file of `tiles` {(z, x, y): bytes}, y counted from the north as the page asks."""
+    with sqlite3.connect(path) as db:
+        db.execute("CREATE TABLE metadata (name TEXT, value TEXT)")
+        db.execute("CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB)")
+        db.executemany("INSERT INTO metadata VALUES (?, ?)", metadata.items())
+        db.executemany("INSERT INTO tiles VALUES (?, ?, ?, ?)",
+                       [(z, x, (1 << z) - 1 - y, data) for (z, x, y), data in tiles.items()])
+    db.close()
+    return path
+
+
+# Tokyo Bay at zooms 9 and 10, every tile a colour of its own.
+BAY = {"format": "png", "minzoom": "9", "maxzoom": "10", "name": "Bay", "attribution": "<a href='x'>My map</a>",
+       "bounds": "139.22,35.03,140.62,36.07", "center": "139.9,35.6,10"}
+
+
+def bay_tiles():
+    def column(lon, z):
+        return int((lon + 180) / 360 * (1 << z))
+
+    def row(lat, z):
+        return int((1 - math.asinh(math.tan(math.radians(lat))) / math.pi) / 2 * (1 << z))
+    return {(z, x, y): png(((x * 37) % 256, (y * 53) % 256, z * 20))
+            for z in (9, 10) for x in range(column(139.22, z), column(140.62, z) + 1)
+            for y in range(row(36.07, z), row(35.03, z) + 1)}
+
+
 class EventStream:
     """Reads /events on a thread and keeps every `stations` event's data."""
 
@@ -170,6 +211,7 @@ class ServerTest(Session):
         wait_until("JA1AAA's event", lambda: stream.callsigns() == ["JA1AAA"], seen=stream.callsigns)
 
         for path, kind in [("/", "text/html"), ("/map.js", "text/javascript"), ("/map.css", "text/css"),
+                           ("/coast.js", "text/javascript"), ("/coast.json", "application/json"),
                            ("/leaflet.js", "text/javascript"), ("/leaflet.css", "text/css"),
                            ("/stations.geojson", "application/geo+json"),
                            ("/stations.kml", "application/vnd.google-earth.kml+xml"),
@@ -382,6 +424,62 @@ class ServerTest(Session):
         self.assertEqual(run.stop(), 0, run.lines)
         self.assertEqual(run.stop(), 0, run.lines)
 
+    def test_tiles_from_an_mbtiles_file(self):
+        tiles = bay_tiles()
+        # One large tile, left unread until the file is cut short under the server.
+        big = bytes(random.Random(3).randrange(256) for _ in range(200_000))
+        path = mbtiles(os.path.join(self.folder, "bay.mbtiles"), {**tiles, (8, 227, 100): big}, **BAY)
+        before = os.stat(path).st_mtime_ns
+        run = self.start("--web", "127.0.0.1:0", "--tiles", "mbtiles:" + path)
+        base = run.url.rstrip("/")
+        (z, x, y), data = max(tiles.items())
+        status, headers, body = http(f"{base}/tiles/{z}/{x}/{y}")
+        self.assertEqual((status, headers["Content-Type"], body), (200, "image/png", data))
+        self.assertIn("max-age=86400", headers["Cache-Control"])
+        self.assertIn("img-src 'self' data:;", headers["Content-Security-Policy"])
+        request = urllib.request.Request(f"{base}/tiles/{z}/{x}/{y}", headers={"If-None-Match": headers["ETag"]})
+        with self.assertRaises(urllib.error.HTTPError) as fresh:
+            urllib.request.urlopen(request, timeout=10)
+        self.assertEqual(fresh.exception.code, 304)
+        # Every tile comes back as stored, the rows flipped; the tags differ.
+        tags = set()
+        for (z, x, y), data in tiles.items():
+            status, headers, body = http(f"{base}/tiles/{z}/{x}/{y}.png")
+            self.assertEqual((status, body), (200, data), (z, x, y))
+            tags.add(headers["ETag"])
+        self.assertEqual(len(tags), len(tiles))
+        for missing in ["/tiles/8/227/101", f"/tiles/{z}/{x}/{(1 << z) - 1 - y}", "/tiles/9/454",
+                        "/tiles/9/454/201/1", "/tiles/9/99999/1", "/tiles/-1/0/0", "/tiles/9/454/201.pbf",
+                        "/tiles/", "/tiles/31/0/0"]:
+            status, headers, _ = http(base + missing)
+            self.assertEqual((status, headers["ETag"]), (404, None), missing)
+        page = http(run.url)[2].decode()
+        self.assertIn('data-tiles="/tiles/{z}/{x}/{y}"', page)
+        self.assertIn('data-attribution="My map"', page)
+        self.assertIn('&quot;minZoom&quot;:9,&quot;maxZoom&quot;:10,&quot;bounds&quot;:[[35.03,139.22],[36.07,140.62]]',
+                      page)
+        self.assertEqual(os.stat(path).st_mtime_ns, before, "opened read-only")
+        os.truncate(path, os.path.getsize(path) - 150_000)
+        self.assertEqual(http(base + "/tiles/8/227/100")[0], 503, "a damaged file is not a missing tile")
+        self.assertEqual(run.stop(), 0, run.lines)
+        self.assertEqual([n for n in os.listdir(self.folder) if n.startswith("bay")], ["bay.mbtiles"])
+
+        # A file the page cannot use is a wrong command line.
+        with open(os.path.join(self.folder, "junk.mbtiles"), "wb") as f:
+            f.write(b"SQLite format 3\x00" + bytes(random.Random(5).randrange(256) for _ in range(8000)))
+        vector = mbtiles(os.path.join(self.folder, "vector.mbtiles"), {(0, 0, 0): b"\x1a\x00"}, format="pbf")
+        plain = os.path.join(self.folder, "plain.sqlite")
+        sqlite3.connect(plain).execute("CREATE TABLE t (a)").connection.close()
+        no_format = mbtiles(os.path.join(self.folder, "noformat.mbtiles"), {(0, 0, 0): png((0, 0, 0))})
+        for name, said in [("missing.mbtiles", "cannot open"), ("junk.mbtiles", "not an MBTiles file"),
+                           ("vector.mbtiles", "vector tiles (pbf)"), ("plain.sqlite", "not an MBTiles file"),
+                           (no_format, "tile format '' is not png")]:
+            refused = subprocess.run([os.path.join(BIN, "rigplotd"), "--tiles", "mbtiles:" + os.path.join(self.folder, name)],
+                                     cwd=self.folder, capture_output=True, text=True, timeout=30)
+            self.assertEqual(refused.returncode, 2, name)
+            self.assertIn("rigplotd: --tiles: ", refused.stderr, name)
+            self.assertIn(said, refused.stderr.splitlines()[0], name)
+
     def test_port_in_use_is_said_once_and_the_link_goes_on(self):
         first = self.start("--web", "127.0.0.1:0")
         port = first.url.rsplit(":", 1)[1].strip("/")
@@ -531,6 +629,48 @@ class BrowserTest(Session):
                    seen=remembered)
         self.assertEqual(self.count("path.from-history"), 2)
         self.assertEqual(again.stop(), 0)
+
+    def test_own_tiles_and_the_coastline_without_internet(self):
+        path = mbtiles(os.path.join(self.folder, "bay.mbtiles"), bay_tiles(), **BAY)
+        run = self.start("--web", "127.0.0.1:0", "--tiles", "mbtiles:" + path)
+        self.browser.get_log("browser")
+        self.browser.get(run.url)
+        tiles = lambda: self.browser.execute_script(  # noqa: E731
+            "return [...document.querySelectorAll('img.leaflet-tile')].map(i => [i.complete, i.naturalWidth]);")
+        wait_until("the file's tiles, all loaded", lambda: len(tiles()) >= 4 and all(t == [True, 256] for t in tiles()),
+                   seen=tiles)
+        self.assertIn("My map", self.find(".leaflet-control-attribution")[0].text)
+        self.screenshot("mbtiles.png")
+        self.assertEqual([e["message"] for e in self.browser.get_log("browser") if "/tiles/" in e["message"]], [])
+        self.assertEqual(run.stop(), 0)
+
+        # With no tiles, and with the default tiles out of reach, land is drawn
+        # under inland stations and none under one at sea.
+        stations = [("JA0AAA", 36.65, 138.18), ("JA2BBB", 36.14, 137.25), ("JA1CCC", 35.66, 138.57)]
+        at_sea = ("JA1SEA", 35.10, 139.40)
+        pixel = """
+            const map = window.rigplotMap, canvas = document.querySelector('.leaflet-coast-pane canvas');
+            if (!canvas || document.body.dataset.coast !== 'drawn') return null;
+            const r = canvas.getBoundingClientRect(), m = map.getContainer().getBoundingClientRect();
+            const p = map.latLngToContainerPoint([arguments[0], arguments[1]]);
+            const x = Math.round((m.left + p.x - r.left) * canvas.width / r.width);
+            const y = Math.round((m.top + p.y - r.top) * canvas.height / r.height);
+            return [...canvas.getContext('2d').getImageData(x, y, 1, 1).data];"""
+        land = [242, 238, 223, 255]
+        for options in [("--tiles", "none"), ()]:
+            run = self.start("--web", "127.0.0.1:0", *options)
+            self.browser.get(run.url)
+            for callsign, lat, lon in stations + [at_sea]:
+                self.radio.send(report(callsign, lat, lon))
+            wait_until("four markers", lambda: len(self.titles()) == 4, seen=self.titles)
+            for callsign, lat, lon in stations:
+                wait_until(f"land under {callsign}", lambda: self.browser.execute_script(pixel, lat, lon) == land,
+                           seen=lambda: self.browser.execute_script(pixel, lat, lon))
+            self.assertNotEqual(self.browser.execute_script(pixel, *at_sea[1:])[:3], land[:3], options)
+            self.assertIn("GSHHG", self.find(".leaflet-control-attribution")[0].text)
+            self.screenshot(f"coast{len(options)}.png")
+            self.assertEqual(run.stop(), 0)
+            run.process.wait()
 
 
 if __name__ == "__main__":

@@ -250,11 +250,13 @@ class SerialTest(unittest.TestCase):
         self.assertIn(SETTINGS_MISSING, run.output)
         self.assertNotIn(b"listening", run.output)
 
-    def test_mqtt_is_refused_plainly_in_this_build(self):
-        run = self.start(options=("--mqtt", "mqtt://127.0.0.1"))
-        self.assertEqual(run.finish(), 2, run.output)
-        self.assertIn(b"this build has no MQTT", run.output)
-        self.assertNotIn(b"listening", run.output)
+    def test_mqtt_and_mbtiles_are_refused_plainly_in_this_build(self):
+        for options, said in [(("--mqtt", "mqtt://127.0.0.1"), b"this build has no MQTT"),
+                              (("--tiles", "mbtiles:area.mbtiles"), b"this build cannot read MBTiles files")]:
+            run = self.start(options=options)
+            self.assertEqual(run.finish(), 2, run.output)
+            self.assertIn(said, run.output)
+            self.assertNotIn(b"listening", run.output)
 
 
 if __name__ == "__main__":

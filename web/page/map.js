@@ -133,10 +133,19 @@
   }
 
   const body = document.body;
-  const map = L.map('map', { worldCopyJump: true });
-  map.setView([36.2, 138.25], 5);
+  // minZoom set here, so that a tile file's first zoom does not limit the map.
+  const map = L.map('map', { worldCopyJump: true, minZoom: 0 });
+  // An MBTiles file served here says its zooms, area and centre; tiles
+  // beyond its last zoom are its own, enlarged.
+  const own = JSON.parse(body.dataset.tileOptions || '{}');
+  if (own.center) map.setView([own.center[0], own.center[1]], Math.max(own.center[2], own.minZoom));
+  else if (own.bounds) map.fitBounds(own.bounds);
+  else map.setView([36.2, 138.25], 5);
   if (body.dataset.tiles) {
-    L.tileLayer(body.dataset.tiles, { maxZoom: 19, attribution: body.dataset.attribution }).addTo(map);
+    const options = { maxZoom: 19, attribution: body.dataset.attribution };
+    if (own.maxZoom !== undefined) Object.assign(options, { minZoom: own.minZoom, maxNativeZoom: own.maxZoom });
+    if (own.bounds) options.bounds = own.bounds;
+    L.tileLayer(body.dataset.tiles, options).addTo(map);
   } else {
     map.getContainer().classList.add('no-tiles');
   }
