@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "mqtt/hub.h"
 #include "service/service_events.h"
 #include "service/service_notify.h"
 #include "station/station.h"
@@ -62,6 +63,54 @@ int Run(const rigplot::CommandLine& options) {
   return 0;
 }
 
+// A hub: the same events and journal, the merged table in place of the radio.
+int RunHub(const rigplot::CommandLine& options) {
+  using namespace rigplot;
+  if (!ArmServiceEvents()) {
+    Say("cannot take the stop signals");
+    return 1;
+  }
+  std::string password;
+  std::string error;
+  std::unique_ptr<Hub> hub;
+  if (ReadMqttPassword(options.mqtt, password, error)) {
+    hub = StartHub(options.mqtt, password,
+                   HubSettings{options.subscribe, options.stations, options.geojsonPath}, &Say,
+                   error);
+  }
+  if (!hub) {
+    Say("cannot start the hub: " + error);
+    return 1;
+  }
+  std::string filters;
+  for (const std::string& filter : options.subscribe)
+    filters += (filters.empty() ? "" : " ") + filter;
+  Say("hub merging " + filters + " from " + MqttAddress(options.mqtt) + ", up to " +
+      std::to_string(options.stations) + " stations" +
+      (options.geojsonPath.empty() ? "" : ", GeoJSON " + options.geojsonPath));
+  NotifyReady("merging " + filters);
+  ServiceWatchdog watchdog([] { return true; });
+  for (ServiceEvent event; (event = WaitServiceEvent()) != ServiceEvent::kStop;) {
+    if (event == ServiceEvent::kClearTable) {
+      hub->Clear();
+      Say("station table cleared");
+    }
+  }
+  NotifyStopping();
+  watchdog.Stop();
+  hub->Close();
+  const HubCounts counts = hub->counts();
+  std::string dropped;
+  for (int kind = 1; kind < static_cast<int>(HubDrop::kCount); ++kind) {
+    if (counts.dropped[kind] == 0) continue;
+    dropped += std::string(dropped.empty() ? "" : ", ") + std::to_string(counts.dropped[kind]) +
+               " " + HubDropName(static_cast<HubDrop>(kind));
+  }
+  Say("stopped after " + std::to_string(counts.merged) + " reports merged" +
+      (dropped.empty() ? "" : "; dropped " + dropped));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,5 +119,5 @@ int main(int argc, char** argv) {
   const std::string events = std::string("\n") + rigplot::kServiceEventsHelp;
   const int answered = rigplot::AnswerWithoutRunning(options, "rigplotd", events.c_str());
   if (answered >= 0) return answered;
-  return Run(options);
+  return options.noRadio ? RunHub(options) : Run(options);
 }

@@ -54,6 +54,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return line;
     }
     // Its prefix is optional: a value only when one follows that is no option.
+    if (arg == "--no-radio") {
+      line.noRadio = true;
+      continue;
+    }
     if (arg == "--homeassistant") {
       line.mqtt.homeAssistant = true;
       if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
@@ -70,12 +74,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       value = arg.substr(eq + 1);
       hasValue = true;
     }
-    const bool known = option == "--geojson" || option == "--kml" || option == "--log" ||
-                       option == "--web" || option == "--web-clients" || option == "--tiles" ||
-                       option == "--mqtt" || option == "--mqtt-ca" ||
-                       option == "--mqtt-password-file" || option == "--mqtt-queue" ||
-                       option == "--receiver" || option == "--homeassistant" ||
-                       option == "--history" || option == "--history-days";
+    const bool known =
+        option == "--geojson" || option == "--kml" || option == "--log" || option == "--web" ||
+        option == "--web-clients" || option == "--tiles" || option == "--mqtt" ||
+        option == "--mqtt-ca" || option == "--mqtt-password-file" || option == "--mqtt-queue" ||
+        option == "--receiver" || option == "--homeassistant" || option == "--history" ||
+        option == "--history-days" || option == "--subscribe" || option == "--stations";
     if (!known) return Failed("unknown option '" + arg + "'");
     if (!hasValue) {
       if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
@@ -117,6 +121,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (!ParseMqttUrl(value, line.mqtt)) {
         return Failed("--mqtt takes mqtt://[USER@]HOST[:PORT] or mqtts://..., not '" + value + "'");
       }
+    } else if (option == "--subscribe") {
+      line.subscribe.push_back(value);
+    } else if (option == "--stations") {
+      std::size_t count = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+      if (ec != std::errc() || end != value.data() + value.size() || count == 0 ||
+          count > 1000000) {
+        return Failed("--stations takes a number from 1 to 1000000, not '" + value + "'");
+      }
+      line.stations = count;
     } else if (option == "--mqtt-ca") {
       line.mqtt.caFile = value;
     } else if (option == "--mqtt-password-file") {
@@ -141,7 +155,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const bool mqttOptions = !line.mqtt.caFile.empty() || !line.mqtt.passwordFile.empty() ||
                            !line.mqtt.receiver.empty() || line.mqtt.homeAssistant ||
                            line.mqtt.queueLimit != MqttSettings::kDefaultQueue;
-  if (mqttOptions && !line.mqtt.enabled) return Failed("the MQTT options need --mqtt URL");
+  if ((mqttOptions || !line.subscribe.empty()) && !line.mqtt.enabled) {
+    return Failed("the MQTT options need --mqtt URL");
+  }
+  if (line.noRadio && line.subscribe.empty()) {
+    return Failed("--no-radio needs --subscribe FILTER: a hub takes its reports from the broker");
+  }
+  if (!line.noRadio && (!line.subscribe.empty() || line.stations != 1000)) {
+    return Failed("--subscribe and --stations go with --no-radio (a hub)");
+  }
   return line;
 }
 
@@ -186,6 +208,12 @@ std::string UsageText(const std::string& program) {
          "  --homeassistant [PREFIX]\n"
          "                    announce every station to Home Assistant's MQTT\n"
          "                    discovery under PREFIX (default homeassistant)\n"
+         "  --no-radio        run as a hub: no RIGPLOT.ini and no serial port; the\n"
+         "                    reports come from the broker (needs --subscribe)\n"
+         "  --subscribe FILTER\n"
+         "                    merge the reports on these topics, e.g. rigplot/+/report\n"
+         "                    (repeatable); --receiver NAME's own are ignored\n"
+         "  --stations N      stations a hub keeps (default 1000)\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

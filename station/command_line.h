@@ -34,6 +34,11 @@ struct CommandLine {
   WebSettings web;         // --web ADDR:PORT, --web-clients N; --tiles URL, empty for --tiles none
 
   MqttSettings mqtt;  // --mqtt URL and the options that go with it
+
+  // A hub: reports from the broker instead of a radio.
+  bool noRadio = false;                // --no-radio: no RIGPLOT.ini, no port
+  std::vector<std::string> subscribe;  // --subscribe FILTER, repeatable
+  std::size_t stations = 1000;         // --stations N, the merged table's size
 };
 
 // `args` are the arguments after the program's name, as UTF-8.

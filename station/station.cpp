@@ -8,9 +8,7 @@
 #include "station/station_history.h"
 
 namespace rigplot {
-namespace {
 
-// The password never comes from the command line, where any user sees it.
 bool ReadMqttPassword(const MqttSettings& settings, std::string& password, std::string& error) {
   if (settings.passwordFile.empty()) {
     const char* env = std::getenv("RIGPLOT_MQTT_PASSWORD");
@@ -26,8 +24,6 @@ bool ReadMqttPassword(const MqttSettings& settings, std::string& password, std::
   if (!password.empty() && password.back() == '\r') password.pop_back();
   return true;
 }
-
-}  // namespace
 
 Station::Station(const CommandLine& options, LinkEventSink sink)
     : m_options(options), m_sink(sink), m_link(std::move(sink)) {}

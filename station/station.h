@@ -27,6 +27,10 @@
 
 namespace rigplot {
 
+// The broker's password from --mqtt-password-file or RIGPLOT_MQTT_PASSWORD,
+// never from the command line, where any user sees it.
+bool ReadMqttPassword(const MqttSettings& settings, std::string& password, std::string& error);
+
 class Station {
  public:
   Station(const CommandLine& options, LinkEventSink sink);

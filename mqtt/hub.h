@@ -1,0 +1,59 @@
+// The hub: takes reports from an MQTT broker instead of a radio and keeps
+// them in a merged table (merged_table.h), rewritten as GeoJSON after each
+// batch of reports.
+//
+// Owns: the broker connection (the library's thread reads and merges), the
+// merged table and a thread of its own that writes the file, so that a slow
+// disk never holds up the broker.
+// Invariants: a payload that does not read is dropped and counted by kind,
+// each kind said once to the sink; the receiver's own topics are ignored.
+// Close is bounded and may be called any number of times.
+// Thread: the front end's; counts from any thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mqtt/hub_report.h"
+#include "mqtt/merged_table.h"
+#include "mqtt/mqtt_settings.h"
+#include "radio/radio_link.h"
+
+namespace rigplot {
+
+struct HubSettings {
+  std::vector<std::string> filters;  // --subscribe, e.g. rigplot/+/report
+  std::size_t stations = MergedTable::kDefaultCapacity;
+  std::string geojsonPath;  // empty for none
+};
+
+struct HubCounts {
+  std::uint64_t merged = 0;
+  std::array<std::uint64_t, static_cast<int>(HubDrop::kCount)> dropped{};
+  std::size_t stations = 0;
+};
+
+class Hub {
+ public:
+  virtual ~Hub() = default;
+  virtual HubCounts counts() const = 0;
+  // A copy of the merged table as GeoJSON, as the file holds it.
+  virtual std::string GeoJson() const = 0;
+  // Empties the merged table; the file waits for the next report.
+  virtual void Clear() = 0;
+  virtual void Close() = 0;
+};
+
+// True when a report on `topic` is one for the hub: rigplot/R/report or
+// rigplot/R/station/CALL from a receiver other than `self` (empty: none).
+bool IsHubTopic(std::string_view topic, std::string_view self);
+
+// Connects in the background and subscribes; null with `error` when it
+// cannot be made.
+std::unique_ptr<Hub> StartHub(const MqttSettings& mqtt, const std::string& password,
+                              const HubSettings& settings, LinkEventSink sink, std::string& error);
+
+}  // namespace rigplot

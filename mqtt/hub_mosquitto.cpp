@@ -1,0 +1,219 @@
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "mqtt/hub.h"
+#include "stations/atomic_file.h"
+
+namespace rigplot {
+namespace {
+
+class MosquittoHub : public Hub {
+ public:
+  MosquittoHub(const MqttSettings& mqtt, const HubSettings& settings, LinkEventSink sink)
+      : m_mqtt(mqtt), m_settings(settings), m_sink(std::move(sink)), m_table(settings.stations) {}
+  ~MosquittoHub() override {
+    Close();
+    if (m_client != nullptr) mosquitto_destroy(m_client);
+  }
+
+  bool Connect(const std::string& password, std::string& error);
+  HubCounts counts() const override {
+    std::lock_guard lock(m_lock);
+    HubCounts counts = m_counts;
+    counts.stations = m_table.count();
+    return counts;
+  }
+  std::string GeoJson() const override {
+    std::string out;
+    std::lock_guard lock(m_lock);
+    RenderMergedGeoJson(out, m_table);
+    return out;
+  }
+  void Clear() override {
+    std::lock_guard lock(m_lock);
+    m_table.Clear();
+  }
+  void Close() override;
+
+ private:
+  static void OnConnect(mosquitto* client, void* self, int rc);
+  static void OnDisconnect(mosquitto* client, void* self, int rc);
+  static void OnMessage(mosquitto* client, void* self, const mosquitto_message* message);
+  void Take(std::string_view topic, std::string_view payload);
+  void Write();
+  void Say(const std::string& line) {
+    if (m_sink) m_sink(line);
+  }
+  std::string name() const { return MqttAddress(m_mqtt); }
+
+  MqttSettings m_mqtt;
+  HubSettings m_settings;
+  LinkEventSink m_sink;
+  mosquitto* m_client = nullptr;
+  bool m_loopRunning = false;
+
+  mutable std::mutex m_lock;  // the table, the counts, the writer's state
+  std::condition_variable m_changed;
+  MergedTable m_table;
+  HubCounts m_counts;
+  HubReport m_report;  // reused by the library's thread
+  bool m_dirty = false;
+  bool m_stop = false;
+  bool m_wasUp = false;
+  bool m_down = false;
+  std::thread m_writer;
+};
+
+bool MosquittoHub::Connect(const std::string& password, std::string& error) {
+  static std::once_flag init;
+  std::call_once(init, [] { mosquitto_lib_init(); });
+  // A random id: several hubs may share a broker.
+  m_client = mosquitto_new(nullptr, true, this);
+  if (m_client == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  mosquitto_connect_callback_set(m_client, &OnConnect);
+  mosquitto_disconnect_callback_set(m_client, &OnDisconnect);
+  mosquitto_message_callback_set(m_client, &OnMessage);
+  mosquitto_reconnect_delay_set(m_client, 1, 5, true);
+  int rc = MOSQ_ERR_SUCCESS;
+  if (!m_mqtt.user.empty()) {
+    rc = mosquitto_username_pw_set(m_client, m_mqtt.user.c_str(),
+                                   password.empty() ? nullptr : password.c_str());
+  }
+  if (rc == MOSQ_ERR_SUCCESS && m_mqtt.tls) {
+    rc = mosquitto_tls_set(m_client, m_mqtt.caFile.empty() ? nullptr : m_mqtt.caFile.c_str(),
+                           m_mqtt.caFile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
+                           nullptr);
+  }
+  if (rc != MOSQ_ERR_SUCCESS) {
+    error = mosquitto_strerror(rc);
+    return false;
+  }
+  m_writer = std::thread([this] { Write(); });
+  rc = mosquitto_connect_async(m_client, m_mqtt.host.c_str(), m_mqtt.port, 30);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    m_down = true;
+    Say("MQTT broker " + name() +
+        " unreachable: " + (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
+  }
+  rc = mosquitto_loop_start(m_client);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    error = mosquitto_strerror(rc);
+    return false;
+  }
+  m_loopRunning = true;
+  return true;
+}
+
+void MosquittoHub::OnConnect(mosquitto* client, void* self, int rc) {
+  auto& hub = *static_cast<MosquittoHub*>(self);
+  if (rc != 0) {
+    hub.Say("MQTT broker " + hub.name() + " refused the login: " + mosquitto_connack_string(rc));
+    return;
+  }
+  for (const std::string& filter : hub.m_settings.filters) {
+    mosquitto_subscribe(client, nullptr, filter.c_str(), 1);
+  }
+  if (!hub.m_wasUp) {
+    hub.Say("MQTT broker " + hub.name() + " connected, merging reports");
+  } else if (hub.m_down) {
+    hub.Say("MQTT broker " + hub.name() + " back");
+  }
+  hub.m_wasUp = true;
+  hub.m_down = false;
+}
+
+void MosquittoHub::OnDisconnect(mosquitto*, void* self, int rc) {
+  auto& hub = *static_cast<MosquittoHub*>(self);
+  if (rc == 0 || hub.m_down) return;
+  hub.m_down = true;
+  hub.Say("MQTT broker " + hub.name() + (hub.m_wasUp ? " gone: " : " unreachable: ") +
+          mosquitto_strerror(rc));
+}
+
+void MosquittoHub::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+  if (message->topic == nullptr) return;
+  // An empty retained message is a station taken away, not a report.
+  if (message->payloadlen <= 0) return;
+  static_cast<MosquittoHub*>(self)->Take(
+      message->topic,
+      {static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen)});
+}
+
+void MosquittoHub::Take(std::string_view topic, std::string_view payload) {
+  if (!IsHubTopic(topic, m_mqtt.receiver)) return;
+  // Only the library's thread reads into m_report; parsing happens outside the lock.
+  const HubDrop drop = ReadHubReport(payload, m_report);
+  bool first = false;
+  {
+    std::lock_guard lock(m_lock);
+    if (drop == HubDrop::kNone) {
+      m_table.Store(m_report);
+      ++m_counts.merged;
+      m_dirty = true;
+    } else {
+      first = m_counts.dropped[static_cast<int>(drop)]++ == 0;
+    }
+  }
+  if (drop == HubDrop::kNone) {
+    m_changed.notify_one();
+  } else if (first) {
+    Say("dropping MQTT payloads that are " + std::string(HubDropName(drop)) + " (first on " +
+        std::string(topic) + "); counted from here on");
+  }
+}
+
+// Renders under the lock, writes outside it: one file per batch of reports.
+void MosquittoHub::Write() {
+  AtomicFileWriter file(PathEncoding::kUtf8);
+  std::string geojson;
+  bool failing = false;
+  for (;;) {
+    {
+      std::unique_lock lock(m_lock);
+      m_changed.wait(lock, [this] { return m_dirty || m_stop; });
+      if (!m_dirty) return;
+      m_dirty = false;
+      RenderMergedGeoJson(geojson, m_table);
+    }
+    if (m_settings.geojsonPath.empty()) continue;
+    const bool written = file.Replace(m_settings.geojsonPath, geojson);
+    if (written == failing) {
+      failing = !written;
+      Say(m_settings.geojsonPath + (written ? " written again" : " cannot be written: ") +
+          (written ? std::string() : file.lastError()));
+    }
+  }
+}
+
+void MosquittoHub::Close() {
+  if (m_loopRunning) {
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, false);
+    m_loopRunning = false;
+  }
+  {
+    std::lock_guard lock(m_lock);
+    m_stop = true;
+  }
+  m_changed.notify_all();
+  if (m_writer.joinable()) m_writer.join();
+}
+
+}  // namespace
+
+std::unique_ptr<Hub> StartHub(const MqttSettings& mqtt, const std::string& password,
+                              const HubSettings& settings, LinkEventSink sink, std::string& error) {
+  auto hub = std::make_unique<MosquittoHub>(mqtt, settings, std::move(sink));
+  if (!hub->Connect(password, error)) return nullptr;
+  return hub;
+}
+
+}  // namespace rigplot
