@@ -85,7 +85,7 @@ int RunHub(const rigplot::CommandLine& options) {
   std::string filters;
   for (const std::string& filter : options.subscribe)
     filters += (filters.empty() ? "" : " ") + filter;
-  Say("hub merging " + filters + " from " + MqttAddress(options.mqtt) + ", up to " +
+  Say("hub listening on " + MqttAddress(options.mqtt) + " for " + filters + ", up to " +
       std::to_string(options.stations) + " stations" +
       (options.geojsonPath.empty() ? "" : ", GeoJSON " + options.geojsonPath));
   NotifyReady("merging " + filters);

@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "web"))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from pty_radio import PtyRadio  # noqa: E402
 from wait import wait_until  # noqa: E402
-from web_test import Session, report  # noqa: E402
+from web_test import BIN, Session, report  # noqa: E402
 
 MOSQUITTO = "/usr/sbin/mosquitto"
 
@@ -305,6 +305,75 @@ class MqttTest(Session):
                    == ["rigplot/tls/station/JA1TLS"],
                    seen=lambda: retained(broker, "rigplot/+/station/+", login, "localhost"))
         self.assertNotIn("connected", bad.line("MQTT broker"))
+
+    def test_hub_merges_two_receivers_and_counts_hostile_payloads(self):
+        broker = self.broker()
+        second = PtyRadio()
+        self.addCleanup(second.close)
+        hills = [self.start("--web", "off", "--mqtt", broker.url(), "--receiver", name, radio=radio)
+                 for name, radio in (("hill1", self.radio), ("hill2", second))]
+        for hill in hills:
+            wait_until("connected", lambda: hill.line("connected"), seen=lambda: hill.lines)
+        geojson = os.path.join(self.folder, "hub.geojson")
+
+        class NoPort:  # its RIGPLOT.ini names a port that is not there: the hub never opens it
+            name = "/dev/rigplot-no-such-port"
+        hub = self.start("--no-radio", "--web", "off", "--mqtt", broker.url(), "--subscribe",
+                         "rigplot/+/report", "--geojson", geojson, radio=NoPort)
+        wait_until("the hub connected", lambda: hub.line("connected"), seen=lambda: hub.lines)
+
+        def merged():
+            try:
+                with open(geojson, encoding="utf-8") as f:
+                    return {s["properties"]["callsign"]: s for s in json.load(f)["features"]}
+            except (FileNotFoundError, ValueError):
+                return {}
+        self.radio.send(report("JA1ABC A", lat=35.5, lon=139.25))
+        self.radio.send(report("JA1ONE"))
+        wait_until("hill1's two", lambda: len(merged()) == 2, seen=merged)
+        # The same fix time: the later arrival, hill2's, wins.
+        second.send(report("JA1ABC A", lat=35.75, lon=139.5))
+        second.send(report("JA2TWO", lat=-33.75, lon=-70.5))
+        wait_until("hill2's two merged", lambda: len(merged()) == 3
+                   and merged()["JA1ABC A"]["properties"]["receiver"] == "hill2", seen=merged)
+        stations = merged()
+        self.assertEqual({c: [r["receiver"] for r in s["properties"]["receivers"]] for c, s in stations.items()},
+                         {"JA1ABC A": ["hill1", "hill2"], "JA1ONE": ["hill1"], "JA2TWO": ["hill2"]})
+        self.assertEqual(stations["JA1ABC A"]["geometry"]["coordinates"], [139.5, 35.75])
+        self.assertTrue(all(r["heard"] for r in stations["JA1ABC A"]["properties"]["receivers"]))
+
+        # Hostile payloads are dropped by kind, each kind said once; the hub goes on.
+        def variant(**changes):
+            f = json.loads(json.dumps(stations["JA1ONE"]))
+            for key, value in changes.items():
+                if key == "coordinates":
+                    f["geometry"]["coordinates"] = value
+                else:
+                    f["properties"][key] = value
+            return json.dumps(f)
+        big = os.path.join(self.folder, "big")
+        with open(big, "w") as f:
+            f.write("x" * (1 << 20))
+        hostile = [("-m", "not json"), ("-m", "not json either"), ("-f", big), ("-m", "[1,2]"),
+                   ("-m", variant(message="x" * 5000)), ("-m", variant(callsign=5)),
+                   ("-m", variant(receiver='"><script>')), ("-m", variant(received_at='1"}')),
+                   ("-m", variant(coordinates=[139.0, 1e308])), ("-m", variant(coordinates=["a", 1]))]
+        for flag, payload in hostile:
+            subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(broker.port), "-q", "1",
+                            "-t", "rigplot/evil/report", flag, payload], check=True, timeout=30)
+        self.radio.send(report("JA3AFT"))
+        wait_until("a report after them", lambda: "JA3AFT" in merged(), seen=merged)
+        self.assertEqual(len(merged()), 4)
+        self.assertEqual(hub.stop(), 0)
+        self.assertEqual(sum("dropping MQTT payloads" in line for line in hub.lines), 5, hub.lines)
+        self.assertIn("dropped 2 oversized, 2 not_json, 2 not_feature, 2 bad_coordinates, 2 wrong_type",
+                      hub.line("stopped after 5 reports merged"))
+
+        # A hub needs a filter; a radio does not take one.
+        for options in (["--no-radio", "--mqtt", broker.url()], ["--mqtt", broker.url(), "--subscribe", "x"]):
+            usage = subprocess.run([os.path.join(BIN, "rigplotd"), *options],
+                                   capture_output=True, timeout=30)
+            self.assertEqual(usage.returncode, 2, usage.stderr)
 
 
 if __name__ == "__main__":
