@@ -1,10 +1,11 @@
 // The hub: takes reports from an MQTT broker instead of a radio and keeps
-// them in a merged table (merged_table.h), rewritten as GeoJSON after each
-// batch of reports.
+// them in a merged table (merged_table.h): GeoJSON and KML files rewritten,
+// and the page's feed given, after each batch of reports; every report
+// appended to the CSV log.
 //
 // Owns: the broker connection (the library's thread reads and merges), the
-// merged table and a thread of its own that writes the file, so that a slow
-// disk never holds up the broker.
+// merged table and a thread of its own that renders and writes, so that a
+// slow disk or page never holds up the broker.
 // Invariants: a payload that does not read is dropped and counted by kind,
 // each kind said once to the sink; the receiver's own topics are ignored.
 // Close is bounded and may be called any number of times.
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,10 @@ struct HubSettings {
   std::vector<std::string> filters;  // --subscribe, e.g. rigplot/+/report
   std::size_t stations = MergedTable::kDefaultCapacity;
   std::string geojsonPath;  // empty for none
+  std::string kmlPath;      // empty for none
+  std::string logDir;       // empty for none
+  // After each batch, on the hub's writer thread: the table as GeoJSON and KML.
+  std::function<void(std::string geojson, std::string kml)> rendered;
 };
 
 struct HubCounts {
@@ -40,9 +46,11 @@ class Hub {
  public:
   virtual ~Hub() = default;
   virtual HubCounts counts() const = 0;
+  // What the journal and the page say about the output files.
+  virtual std::vector<OutputHealth> outputs() const = 0;
   // A copy of the merged table as GeoJSON, as the file holds it.
   virtual std::string GeoJson() const = 0;
-  // Empties the merged table; the file waits for the next report.
+  // Empties the merged table; the files and the page follow.
   virtual void Clear() = 0;
   virtual void Close() = 0;
 };

@@ -1,13 +1,16 @@
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
 #include "mqtt/hub.h"
 #include "stations/atomic_file.h"
+#include "stations/report_log.h"
 
 namespace rigplot {
 namespace {
@@ -34,9 +37,17 @@ class MosquittoHub : public Hub {
     RenderMergedGeoJson(out, m_table);
     return out;
   }
-  void Clear() override {
+  std::vector<OutputHealth> outputs() const override {
     std::lock_guard lock(m_lock);
-    m_table.Clear();
+    return m_health;
+  }
+  void Clear() override {
+    {
+      std::lock_guard lock(m_lock);
+      m_table.Clear();
+      m_dirty = true;  // the page's clients see it at once
+    }
+    m_changed.notify_one();
   }
   void Close() override;
 
@@ -46,6 +57,7 @@ class MosquittoHub : public Hub {
   static void OnMessage(mosquitto* client, void* self, const mosquitto_message* message);
   void Take(std::string_view topic, std::string_view payload);
   void Write();
+  void Health(const std::string& name, bool working, const std::string& error);
   void Say(const std::string& line) {
     if (m_sink) m_sink(line);
   }
@@ -62,6 +74,12 @@ class MosquittoHub : public Hub {
   MergedTable m_table;
   HubCounts m_counts;
   HubReport m_report;  // reused by the library's thread
+  struct Logged {
+    StationView view;
+    std::time_t arrived;
+  };
+  std::vector<Logged> m_logPending;  // for the writer, when logging
+  std::vector<OutputHealth> m_health;
   bool m_dirty = false;
   bool m_stop = false;
   bool m_wasUp = false;
@@ -157,6 +175,7 @@ void MosquittoHub::Take(std::string_view topic, std::string_view payload) {
     if (drop == HubDrop::kNone) {
       m_table.Store(m_report);
       ++m_counts.merged;
+      if (!m_settings.logDir.empty()) m_logPending.push_back({m_report.view, std::time(nullptr)});
       m_dirty = true;
     } else {
       first = m_counts.dropped[static_cast<int>(drop)]++ == 0;
@@ -172,25 +191,55 @@ void MosquittoHub::Take(std::string_view topic, std::string_view payload) {
 
 // Renders under the lock, writes outside it: one file per batch of reports.
 void MosquittoHub::Write() {
-  AtomicFileWriter file(PathEncoding::kUtf8);
-  std::string geojson;
-  bool failing = false;
+  struct File {
+    std::string path;
+    AtomicFileWriter writer{PathEncoding::kUtf8};
+  } files[2] = {{m_settings.geojsonPath}, {m_settings.kmlPath}};
+  ReportLog log(m_settings.logDir);
+  std::string texts[2];
+  std::vector<Logged> logged;
+  const bool kml = !m_settings.kmlPath.empty() || m_settings.rendered;
   for (;;) {
     {
       std::unique_lock lock(m_lock);
       m_changed.wait(lock, [this] { return m_dirty || m_stop; });
-      if (!m_dirty) return;
+      if (!m_dirty) break;
       m_dirty = false;
-      RenderMergedGeoJson(geojson, m_table);
+      RenderMergedGeoJson(texts[0], m_table);
+      if (kml) RenderMergedKml(texts[1], m_table);
+      std::swap(logged, m_logPending);
     }
-    if (m_settings.geojsonPath.empty()) continue;
-    const bool written = file.Replace(m_settings.geojsonPath, geojson);
-    if (written == failing) {
-      failing = !written;
-      Say(m_settings.geojsonPath + (written ? " written again" : " cannot be written: ") +
-          (written ? std::string() : file.lastError()));
+    std::string error;
+    for (std::size_t i = 0; i < 2; ++i) {
+      if (files[i].path.empty()) continue;
+      Health(files[i].path, files[i].writer.Replace(files[i].path, texts[i]),
+             files[i].writer.lastError());
     }
+    bool logWorks = true;
+    for (const Logged& entry : logged) {
+      error.clear();
+      logWorks = log.Append(entry.view, entry.arrived, error) && logWorks;
+    }
+    if (!logged.empty()) Health(m_settings.logDir, logWorks, error);
+    logged.clear();
+    if (m_settings.rendered) m_settings.rendered(texts[0], texts[1]);
   }
+  log.Close();
+}
+
+// A change of an output's health is said once, like the radio's outputs.
+void MosquittoHub::Health(const std::string& name, bool working, const std::string& error) {
+  bool changed = false;
+  {
+    std::lock_guard lock(m_lock);
+    auto it = std::find_if(m_health.begin(), m_health.end(),
+                           [&](const OutputHealth& h) { return h.name == name; });
+    if (it == m_health.end()) it = m_health.insert(m_health.end(), OutputHealth{name, true, {}});
+    changed = it->working != working;
+    it->working = working;
+    it->osError = working ? std::string() : error;
+  }
+  if (changed) Say(name + (working ? " written again" : " cannot be written: " + error));
 }
 
 void MosquittoHub::Close() {

@@ -65,6 +65,30 @@ std::uint64_t FixKey(const std::string& date, const std::string& time) {
   return std::stoull(key);
 }
 
+// The texts the map script's information shows (KML, the report log), from
+// the Feature's own: "yy/mm/dd hh:mm:ss" for the fix and for the reception.
+void FillShownTimes(StationView& view) {
+  view.dataTime.clear();
+  const auto field = [](const std::string& text, std::size_t at) {
+    return text.size() >= at + 2 ? text.substr(at, 2) : std::string("-");
+  };
+  view.dataTime = field(view.utcDate, 4) + "/" + field(view.utcDate, 2) + "/" +
+                  field(view.utcDate, 0) + " " + field(view.utcTime, 0) + ":" +
+                  field(view.utcTime, 2) + ":" + field(view.utcTime, 4);
+  // 2026-12-07T10:00:00+09:00 -> 26/12/07 10:00:00
+  const std::string& iso = view.receivedIso;
+  view.receivedAt.clear();
+  if (iso.size() >= 19 && iso[4] == '-' && iso[10] == 'T') {
+    view.receivedAt = iso.substr(2, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(8, 2) + " " +
+                      iso.substr(11, 8);
+  }
+  view.courseText.clear();
+  if (view.hasCourse) {
+    char text[kFieldTextSize];
+    view.courseText.assign(text, FormatNumber(view.course, text));
+  }
+}
+
 HubDrop ReadGeometry(const Json& feature, StationView& view) {
   view.hasPosition = false;
   const auto it = feature.find("geometry");
@@ -156,6 +180,7 @@ HubDrop ReadHubReport(std::string_view payload, HubReport& out) {
   view.group = out.groupName.empty() ? nullptr : FindIconGroup(view.gid);
   out.PlaceGroupName();
   out.fixKey = FixKey(view.utcDate, view.utcTime);
+  FillShownTimes(view);
   return HubDrop::kNone;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "stations/geojson.h"
+#include "stations/kml.h"
 #include "stations/text_escape.h"
 
 namespace rigplot {
@@ -83,6 +84,23 @@ void RenderMergedGeoJson(std::string& out, const MergedTable& table) {
     out += "]}}";
   }
   out += "\n]}\n";
+}
+
+void RenderMergedKml(std::string& out, const MergedTable& table) {
+  RenderKmlViews(
+      out, table.count(),
+      [&](std::size_t i) -> const StationView& { return table.station(i).report.view; },
+      [&](std::string& text, std::size_t i) {
+        text += "<br/>Heard by:";
+        for (const HeardBy& heard : table.station(i).receivers) {
+          text += "<br/>";
+          AppendXmlText(text, heard.receiver);
+          if (!heard.when.empty()) {
+            text += ' ';
+            AppendXmlText(text, heard.when);
+          }
+        }
+      });
 }
 
 }  // namespace rigplot

@@ -58,4 +58,8 @@ class MergedTable {
 // "receivers": [{"receiver": NAME, "heard": ISO or null}, ...].
 void RenderMergedGeoJson(std::string& out, const MergedTable& table);
 
+// The merged table as KML; each description ends in the receivers that
+// heard the station, with when.
+void RenderMergedKml(std::string& out, const MergedTable& table);
+
 }  // namespace rigplot

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "mqtt/hub.h"
 #include "service/service_events.h"
 #include "service/service_notify.h"
+#include "station/hub_station.h"
 #include "station/station.h"
 
 namespace {
@@ -70,36 +70,25 @@ int RunHub(const rigplot::CommandLine& options) {
     Say("cannot take the stop signals");
     return 1;
   }
-  std::string password;
+  HubStation hub(options, &Say);
   std::string error;
-  std::unique_ptr<Hub> hub;
-  if (ReadMqttPassword(options.mqtt, password, error)) {
-    hub = StartHub(options.mqtt, password,
-                   HubSettings{options.subscribe, options.stations, options.geojsonPath}, &Say,
-                   error);
-  }
-  if (!hub) {
+  if (!hub.Start(error)) {
     Say("cannot start the hub: " + error);
     return 1;
   }
-  std::string filters;
-  for (const std::string& filter : options.subscribe)
-    filters += (filters.empty() ? "" : " ") + filter;
-  Say("hub listening on " + MqttAddress(options.mqtt) + " for " + filters + ", up to " +
-      std::to_string(options.stations) + " stations" +
-      (options.geojsonPath.empty() ? "" : ", GeoJSON " + options.geojsonPath));
-  NotifyReady("merging " + filters);
+  Say(hub.Describe());
+  NotifyReady("hub for " + MqttAddress(options.mqtt));
   ServiceWatchdog watchdog([] { return true; });
   for (ServiceEvent event; (event = WaitServiceEvent()) != ServiceEvent::kStop;) {
     if (event == ServiceEvent::kClearTable) {
-      hub->Clear();
+      hub.ClearTable();
       Say("station table cleared");
     }
   }
   NotifyStopping();
   watchdog.Stop();
-  hub->Close();
-  const HubCounts counts = hub->counts();
+  hub.Stop();
+  const HubCounts counts = hub.counts();
   std::string dropped;
   for (int kind = 1; kind < static_cast<int>(HubDrop::kCount); ++kind) {
     if (counts.dropped[kind] == 0) continue;

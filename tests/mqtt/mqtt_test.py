@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "web"))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from pty_radio import PtyRadio  # noqa: E402
 from wait import wait_until  # noqa: E402
-from web_test import BIN, Session, report  # noqa: E402
+from web_test import BIN, EventStream, Session, http, report  # noqa: E402
 
 MOSQUITTO = "/usr/sbin/mosquitto"
 
@@ -318,9 +318,12 @@ class MqttTest(Session):
 
         class NoPort:  # its RIGPLOT.ini names a port that is not there: the hub never opens it
             name = "/dev/rigplot-no-such-port"
-        hub = self.start("--no-radio", "--web", "off", "--mqtt", broker.url(), "--subscribe",
-                         "rigplot/+/report", "--geojson", geojson, radio=NoPort)
+        kml, log = os.path.join(self.folder, "hub.kml"), os.path.join(self.folder, "log")
+        hub = self.start("--no-radio", "--web", "127.0.0.1:0", "--mqtt", broker.url(), "--subscribe",
+                         "rigplot/+/report", "--geojson", geojson, "--kml", kml, "--log", log,
+                         radio=NoPort)
         wait_until("the hub connected", lambda: hub.line("connected"), seen=lambda: hub.lines)
+        page = EventStream(hub.url)
 
         def merged():
             try:
@@ -341,6 +344,13 @@ class MqttTest(Session):
                          {"JA1ABC A": ["hill1", "hill2"], "JA1ONE": ["hill1"], "JA2TWO": ["hill2"]})
         self.assertEqual(stations["JA1ABC A"]["geometry"]["coordinates"], [139.5, 35.75])
         self.assertTrue(all(r["heard"] for r in stations["JA1ABC A"]["properties"]["receivers"]))
+        # The page and the KML show the same merged table.
+        wait_until("the page's event", lambda: page.events and len(page.events[-1]["features"]) == 3,
+                   seen=lambda: page.events)
+        self.assertEqual(json.loads(http(hub.url + "stations.geojson")[2]), {
+            "type": "FeatureCollection", "features": list(stations.values())})
+        with open(kml, encoding="utf-8") as f:
+            self.assertEqual(f.read().count("Heard by:<br/>hill1 20"), 2)
 
         # Hostile payloads are dropped by kind, each kind said once; the hub goes on.
         def variant(**changes):
@@ -364,6 +374,14 @@ class MqttTest(Session):
         self.radio.send(report("JA3AFT"))
         wait_until("a report after them", lambda: "JA3AFT" in merged(), seen=merged)
         self.assertEqual(len(merged()), 4)
+        dropped = json.loads(http(hub.url + "status.json")[2])["payloads_dropped"]
+        self.assertEqual(dropped, {"oversized": 2, "not_json": 2, "not_feature": 2, "bad_coordinates": 2,
+                                   "wrong_type": 2})
+        (day,) = os.listdir(log)
+        with open(os.path.join(log, day), encoding="utf-8") as f:
+            csv = f.read()
+        self.assertEqual([line.split(",")[1] for line in csv.splitlines()[1:]],
+                         ["JA1ABC A", "JA1ONE", "JA1ABC A", "JA2TWO", "JA3AFT"])
         self.assertEqual(hub.stop(), 0)
         self.assertEqual(sum("dropping MQTT payloads" in line for line in hub.lines), 5, hub.lines)
         self.assertIn("dropped 2 oversized, 2 not_json, 2 not_feature, 2 bad_coordinates, 2 wrong_type",
