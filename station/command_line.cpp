@@ -207,13 +207,17 @@ std::string UsageText(const std::string& program) {
          "                    beyond that the oldest are dropped\n"
          "  --homeassistant [PREFIX]\n"
          "                    announce every station to Home Assistant's MQTT\n"
-         "                    discovery under PREFIX (default homeassistant)\n"
-         "  --no-radio        run as a hub: no RIGPLOT.ini and no serial port; the\n"
-         "                    reports come from the broker (needs --subscribe)\n"
-         "  --subscribe FILTER\n"
-         "                    merge the reports on these topics, e.g. rigplot/+/report\n"
-         "                    (repeatable); --receiver NAME's own are ignored\n"
-         "  --stations N      stations a hub keeps (default 1000)\n"
+         "                    discovery under PREFIX (default homeassistant)\n" +
+         std::string(
+             program.rfind("rigplotd", 0) == 0
+                 ? "  --no-radio        run as a hub: no RIGPLOT.ini and no serial port; the\n"
+                   "                    reports come from the broker (needs --subscribe)\n"
+                   "  --subscribe FILTER\n"
+                   "                    merge the reports on these topics, e.g.\n"
+                   "                    rigplot/+/report (repeatable); --receiver NAME's\n"
+                   "                    own are ignored\n"
+                   "  --stations N      stations a hub keeps (default 1000)\n"
+                 : "") +
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }
@@ -227,8 +231,15 @@ std::string VersionText(const std::string& program) {
                    "notices are in the copyright file or THIRD-PARTY-NOTICES.txt.\n";
 }
 
-int AnswerWithoutRunning(const CommandLine& line, const std::string& program,
+int AnswerWithoutRunning(const CommandLine& given, const std::string& program,
                          const char* moreHelp) {
+  CommandLine line = given;
+  // Only the service runs without a radio.
+  if (line.action == CommandLine::Action::kRun && line.noRadio &&
+      program.rfind("rigplotd", 0) != 0) {
+    line.action = CommandLine::Action::kError;
+    line.error = "--no-radio: a hub runs as rigplotd";
+  }
   switch (line.action) {
     case CommandLine::Action::kHelp:
       std::fputs((UsageText(program) + moreHelp).c_str(), stdout);

@@ -180,6 +180,15 @@ TEST(CommandLine, MqttOptionsAndTheirMistakes) {
   }
 }
 
+TEST(CommandLine, OnlyTheServiceRunsAsAHub) {
+  const CommandLine hub =
+      ParseCommandLine({"--no-radio", "--mqtt", "mqtt://pi", "--subscribe", "rigplot/+/report"});
+  ASSERT_EQ(hub.action, CommandLine::Action::kRun);
+  EXPECT_EQ(AnswerWithoutRunning(hub, "rigplotd"), -1);
+  EXPECT_EQ(AnswerWithoutRunning(hub, "rigplot"), 2);
+  EXPECT_EQ(UsageText("rigplot").find("--no-radio"), std::string::npos);
+}
+
 TEST(MqttTopics, CallsignsBecomeOneTopicLevelAndOneId) {
   struct Row {
     std::string callsign, topic, id;
