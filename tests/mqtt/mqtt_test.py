@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "web"))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from pty_radio import PtyRadio  # noqa: E402
 from wait import wait_until  # noqa: E402
+import web_test  # noqa: E402
 from web_test import BIN, EventStream, Session, http, report  # noqa: E402
 
 MOSQUITTO = "/usr/sbin/mosquitto"
@@ -351,6 +352,22 @@ class MqttTest(Session):
             "type": "FeatureCollection", "features": list(stations.values())})
         with open(kml, encoding="utf-8") as f:
             self.assertEqual(f.read().count("Heard by:<br/>hill1 20"), 2)
+        # In a browser: the list and the popup name the receivers.
+        web_test.BrowserTest.setUpClass()
+        self.addCleanup(web_test.BrowserTest.tearDownClass)
+        browser = web_test.BrowserTest.browser
+        browser.get(hub.url)
+        def listed():
+            return browser.execute_script("return [...document.querySelectorAll('#rows tr')].map(r => "
+                                          "[r.cells[0].firstChild.textContent, r.querySelector('.receivers').textContent]);")
+        wait_until("the list with receivers", lambda: sorted(listed()) == [
+            ["JA1ABC A", "hill1, hill2"], ["JA1ONE", "hill1"], ["JA2TWO", "hill2"]], seen=listed)
+        browser.execute_script("[...document.querySelectorAll('#rows tr')].find(r => "
+                               "r.cells[0].firstChild.textContent === 'JA1ABC A').click();")
+        def popup():
+            return "".join(e.text for e in browser.find_elements("css selector", ".leaflet-popup-content"))
+        wait_until("the popup's receivers", lambda: "受信局 hill1" in popup() and "受信局 hill2" in popup(),
+                   seen=popup)
 
         # Hostile payloads are dropped by kind, each kind said once; the hub goes on.
         def variant(**changes):
