@@ -7,7 +7,8 @@
 // merged table and a thread of its own that renders and writes, so that a
 // slow disk or page never holds up the broker.
 // Invariants: a payload that does not read is dropped and counted by kind,
-// each kind said once to the sink; the receiver's own topics are ignored.
+// each kind said once to the sink; the receiver's own topics are ignored (a
+// receiver merges what it hears through Merge instead).
 // Close is bounded and may be called any number of times.
 // Thread: the front end's; counts from any thread.
 #pragma once
@@ -50,6 +51,9 @@ class Hub {
   virtual std::vector<OutputHealth> outputs() const = 0;
   // A copy of the merged table as GeoJSON, as the file holds it.
   virtual std::string GeoJson() const = 0;
+  // A report this receiver stored itself, merged as the others' are. Copies
+  // and returns: the receive worker calls it.
+  virtual void Merge(const StationView& view) = 0;
   // Empties the merged table; the files and the page follow.
   virtual void Clear() = 0;
   virtual void Close() = 0;
@@ -58,6 +62,9 @@ class Hub {
 // True when a report on `topic` is one for the hub: rigplot/R/report or
 // rigplot/R/station/CALL from a receiver other than `self` (empty: none).
 bool IsHubTopic(std::string_view topic, std::string_view self);
+
+// yymmddhhmmss from ddmmyy and hhmmss, ordered by time; 0 when they do not read.
+std::uint64_t HubFixKey(const std::string& utcDate, const std::string& utcTime);
 
 // Connects in the background and subscribes; null with `error` when it
 // cannot be made.

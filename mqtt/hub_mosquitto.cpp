@@ -47,7 +47,16 @@ class MosquittoHub : public Hub {
       m_table.Clear();
       m_dirty = true;  // the page's clients see it at once
     }
-    m_changed.notify_one();
+    Wake();
+  }
+  void Merge(const StationView& view) override {
+    {
+      std::lock_guard lock(m_localLock);
+      // A writer this far behind is stuck; the radio is not held for it.
+      if (m_local.size() >= kMaxLocal) return;
+      m_local.push_back(view);
+    }
+    Wake();
   }
   void Close() override;
 
@@ -70,10 +79,24 @@ class MosquittoHub : public Hub {
   bool m_loopRunning = false;
 
   mutable std::mutex m_lock;  // the table, the counts, the writer's state
+  static constexpr std::size_t kMaxLocal = 10000;
+  std::mutex m_localLock;  // never held for more than a copy: the receive worker takes it
+  std::vector<StationView> m_local;
+  // The writer's wake-ups, apart from m_lock, which it holds while it renders.
+  std::mutex m_wakeLock;
   std::condition_variable m_changed;
+  bool m_woken = false;
+  void Wake() {
+    {
+      std::lock_guard lock(m_wakeLock);
+      m_woken = true;
+    }
+    m_changed.notify_one();
+  }
   MergedTable m_table;
   HubCounts m_counts;
   HubReport m_report;  // reused by the library's thread
+  HubReport m_own;     // reused by the writer
   struct Logged {
     StationView view;
     std::time_t arrived;
@@ -81,7 +104,7 @@ class MosquittoHub : public Hub {
   std::vector<Logged> m_logPending;  // for the writer, when logging
   std::vector<OutputHealth> m_health;
   bool m_dirty = false;
-  bool m_stop = false;
+  bool m_stop = false;  // under m_wakeLock
   bool m_wasUp = false;
   bool m_down = false;
   std::thread m_writer;
@@ -182,7 +205,7 @@ void MosquittoHub::Take(std::string_view topic, std::string_view payload) {
     }
   }
   if (drop == HubDrop::kNone) {
-    m_changed.notify_one();
+    Wake();
   } else if (first) {
     Say("dropping MQTT payloads that are " + std::string(HubDropName(drop)) + " (first on " +
         std::string(topic) + "); counted from here on");
@@ -198,12 +221,33 @@ void MosquittoHub::Write() {
   ReportLog log(m_settings.logDir);
   std::string texts[2];
   std::vector<Logged> logged;
+  std::vector<StationView> local;
   const bool kml = !m_settings.kmlPath.empty() || m_settings.rendered;
   for (;;) {
     {
-      std::unique_lock lock(m_lock);
-      m_changed.wait(lock, [this] { return m_dirty || m_stop; });
-      if (!m_dirty) break;
+      std::unique_lock wake(m_wakeLock);
+      m_changed.wait(wake, [this] { return m_woken || m_stop; });
+      if (!m_woken) break;
+      m_woken = false;
+    }
+    {
+      std::lock_guard guard(m_localLock);
+      std::swap(local, m_local);
+    }
+    {
+      std::lock_guard lock(m_lock);
+      // What this receiver heard itself, merged like the others' reports.
+      for (const StationView& view : local) {
+        m_own.view = view;
+        m_own.groupName = view.groupName;
+        m_own.PlaceGroupName();
+        m_own.receiver = m_mqtt.receiver;
+        m_own.fixKey = HubFixKey(view.utcDate, view.utcTime);
+        m_table.Store(m_own);
+        m_dirty = true;
+      }
+      local.clear();
+      if (!m_dirty) continue;
       m_dirty = false;
       RenderMergedGeoJson(texts[0], m_table);
       if (kml) RenderMergedKml(texts[1], m_table);
@@ -249,7 +293,7 @@ void MosquittoHub::Close() {
     m_loopRunning = false;
   }
   {
-    std::lock_guard lock(m_lock);
+    std::lock_guard lock(m_wakeLock);
     m_stop = true;
   }
   m_changed.notify_all();

@@ -58,13 +58,6 @@ bool IsoTime(const std::string& text) {
   return true;
 }
 
-// ddmmyy and hhmmss as one number that orders by time.
-std::uint64_t FixKey(const std::string& date, const std::string& time) {
-  if (!Digits(date, 6) || !Digits(time, 6)) return 0;
-  const std::string key = date.substr(4, 2) + date.substr(2, 2) + date.substr(0, 2) + time;
-  return std::stoull(key);
-}
-
 // The texts the map script's information shows (KML, the report log), from
 // the Feature's own: "yy/mm/dd hh:mm:ss" for the fix and for the reception.
 void FillShownTimes(StationView& view) {
@@ -179,7 +172,7 @@ HubDrop ReadHubReport(std::string_view payload, HubReport& out) {
   view.speedKmh = hasSpeed ? static_cast<float>(speed) : 0.0f;
   view.group = out.groupName.empty() ? nullptr : FindIconGroup(view.gid);
   out.PlaceGroupName();
-  out.fixKey = FixKey(view.utcDate, view.utcTime);
+  out.fixKey = HubFixKey(view.utcDate, view.utcTime);
   FillShownTimes(view);
   return HubDrop::kNone;
 }
@@ -187,6 +180,11 @@ HubDrop ReadHubReport(std::string_view payload, HubReport& out) {
 }  // namespace rigplot
 
 namespace rigplot {
+
+std::uint64_t HubFixKey(const std::string& date, const std::string& time) {
+  if (!Digits(date, 6) || !Digits(time, 6)) return 0;
+  return std::stoull(date.substr(4, 2) + date.substr(2, 2) + date.substr(0, 2) + time);
+}
 
 bool IsHubTopic(std::string_view topic, std::string_view self) {
   constexpr std::string_view kRoot = "rigplot/";

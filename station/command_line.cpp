@@ -161,8 +161,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (line.noRadio && line.subscribe.empty()) {
     return Failed("--no-radio needs --subscribe FILTER: a hub takes its reports from the broker");
   }
-  if (!line.noRadio && (!line.subscribe.empty() || line.stations != 1000)) {
-    return Failed("--subscribe and --stations go with --no-radio (a hub)");
+  if (line.subscribe.empty() && line.stations != 1000) {
+    return Failed("--stations goes with --subscribe");
   }
   return line;
 }
@@ -212,12 +212,12 @@ std::string UsageText(const std::string& program) {
              program.rfind("rigplotd", 0) == 0
                  ? "  --no-radio        run as a hub: no RIGPLOT.ini and no serial port; the\n"
                    "                    reports come from the broker (needs --subscribe)\n"
-                   "  --subscribe FILTER\n"
-                   "                    merge the reports on these topics, e.g.\n"
-                   "                    rigplot/+/report (repeatable); --receiver NAME's\n"
-                   "                    own are ignored\n"
-                   "  --stations N      stations a hub keeps (default 1000)\n"
                  : "") +
+         "  --subscribe FILTER\n"
+         "                    merge the reports on these topics, e.g. rigplot/+/report\n"
+         "                    (repeatable); a receiver's page then shows the others beside\n"
+         "                    what it hears, its own topics ignored\n"
+         "  --stations N      stations merged from the broker (default 1000)\n" +
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

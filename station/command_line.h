@@ -35,7 +35,7 @@ struct CommandLine {
 
   MqttSettings mqtt;  // --mqtt URL and the options that go with it
 
-  // A hub: reports from the broker instead of a radio.
+  // Reports from the broker: instead of a radio (a hub), or beside it.
   bool noRadio = false;                // --no-radio: no RIGPLOT.ini, no port
   std::vector<std::string> subscribe;  // --subscribe FILTER, repeatable
   std::size_t stations = 1000;         // --stations N, the merged table's size

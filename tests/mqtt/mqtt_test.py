@@ -311,8 +311,10 @@ class MqttTest(Session):
         broker = self.broker()
         second = PtyRadio()
         self.addCleanup(second.close)
-        hills = [self.start("--web", "off", "--mqtt", broker.url(), "--receiver", name, radio=radio)
-                 for name, radio in (("hill1", self.radio), ("hill2", second))]
+        # hill2 also subscribes: its page shows hill1's stations beside its own.
+        hills = [self.start("--web", "off", "--mqtt", broker.url(), "--receiver", "hill1"),
+                 self.start("--web", "127.0.0.1:0", "--mqtt", broker.url(), "--receiver", "hill2",
+                            "--subscribe", "rigplot/+/report", radio=second)]
         for hill in hills:
             wait_until("connected", lambda: hill.line("connected"), seen=lambda: hill.lines)
         geojson = os.path.join(self.folder, "hub.geojson")
@@ -352,6 +354,10 @@ class MqttTest(Session):
             "type": "FeatureCollection", "features": list(stations.values())})
         with open(kml, encoding="utf-8") as f:
             self.assertEqual(f.read().count("Heard by:<br/>hill1 20"), 2)
+        hill2 = hills[1].url.rstrip(",") + "stations.geojson"  # the start line goes on after the page
+        wait_until("hill2's page", lambda: json.loads(http(hill2)[2])["features"] == list(stations.values()),
+                   seen=lambda: http(hill2)[2])
+        self.assertNotIn("JA1ONE", hills[1].map_script())  # the map script stays the radio's
         # In a browser: the list and the popup name the receivers.
         web_test.BrowserTest.setUpClass()
         self.addCleanup(web_test.BrowserTest.tearDownClass)
@@ -404,8 +410,8 @@ class MqttTest(Session):
         self.assertIn("dropped 2 oversized, 2 not_json, 2 not_feature, 2 bad_coordinates, 2 wrong_type",
                       hub.line("stopped after 5 reports merged"))
 
-        # A hub needs a filter; a radio does not take one.
-        for options in (["--no-radio", "--mqtt", broker.url()], ["--mqtt", broker.url(), "--subscribe", "x"]):
+        # A hub needs a filter.
+        for options in (["--no-radio", "--mqtt", broker.url()], ["--no-radio", "--subscribe", "x"]):
             usage = subprocess.run([os.path.join(BIN, "rigplotd"), *options],
                                    capture_output=True, timeout=30)
             self.assertEqual(usage.returncode, 2, usage.stderr)

@@ -146,10 +146,10 @@ TEST(CommandLine, MqttOptionsAndTheirMistakes) {
        {"--mqtt", "mqtt://pi", "--no-radio"},
        Action::kError,
        "--no-radio needs"},
-      {"filter without --no-radio",
-       {"--mqtt", "mqtt://pi", "--subscribe", "rigplot/+/report"},
+      {"stations without a filter",
+       {"--mqtt", "mqtt://pi", "--stations", "5"},
        Action::kError,
-       "--subscribe and --stations go"},
+       "--stations goes with --subscribe"},
       {"filter without a broker",
        {"--no-radio", "--subscribe", "x"},
        Action::kError,
@@ -283,11 +283,7 @@ TEST(Hub, NewestFixWinsAndEveryReceiverIsListed) {
     report.view.callsign = row.callsign;
     report.receiver = row.receiver;
     report.view.receivedIso = "2026-12-07T10:00:00+09:00";
-    report.fixKey =
-        std::string(row.date).empty()
-            ? 0
-            : std::stoull(std::string(row.date).substr(4, 2) + std::string(row.date).substr(2, 2) +
-                          std::string(row.date).substr(0, 2) + row.time);
+    report.fixKey = HubFixKey(row.date, row.time);
     table.Store(report);
     std::string shown;
     for (std::size_t i = 0; i < table.count(); ++i) {
