@@ -54,6 +54,8 @@ class Hub {
   // A report this receiver stored itself, merged as the others' are. Copies
   // and returns: the receive worker calls it.
   virtual void Merge(const StationView& view) = 0;
+  // After log rotation: the day log is opened again under its name.
+  virtual void Reopen() = 0;
   // Empties the merged table; the files and the page follow.
   virtual void Clear() = 0;
   virtual void Close() = 0;

@@ -1,6 +1,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -49,6 +50,7 @@ class MosquittoHub : public Hub {
     }
     Wake();
   }
+  void Reopen() override { m_reopen.store(true); }
   void Merge(const StationView& view) override {
     {
       std::lock_guard lock(m_localLock);
@@ -105,6 +107,7 @@ class MosquittoHub : public Hub {
   std::vector<OutputHealth> m_health;
   bool m_dirty = false;
   bool m_stop = false;  // under m_wakeLock
+  std::atomic<bool> m_reopen{false};
   bool m_wasUp = false;
   bool m_down = false;
   std::thread m_writer;
@@ -259,6 +262,7 @@ void MosquittoHub::Write() {
       Health(files[i].path, files[i].writer.Replace(files[i].path, texts[i]),
              files[i].writer.lastError());
     }
+    if (m_reopen.exchange(false)) log.Reopen();
     bool logWorks = true;
     for (const Logged& entry : logged) {
       error.clear();

@@ -83,6 +83,9 @@ int RunHub(const rigplot::CommandLine& options) {
     if (event == ServiceEvent::kClearTable) {
       hub.ClearTable();
       Say("station table cleared");
+    } else {
+      hub.ReopenFiles();
+      Say("output files reopened");
     }
   }
   NotifyStopping();

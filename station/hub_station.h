@@ -31,6 +31,10 @@ class HubStation {
   // False with `error` when the hub cannot be made (password file, library).
   bool Start(std::string& error);
   void ClearTable();
+  // After log rotation: the files are opened again under their names.
+  void ReopenFiles() {
+    if (m_hub) m_hub->Reopen();
+  }
   // Bounded; any number of times.
   void Stop();
 
