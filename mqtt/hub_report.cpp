@@ -38,14 +38,6 @@ bool ReadNumber(const Json& properties, const char* key, bool& has, double& out)
   return has;
 }
 
-bool Digits(const std::string& text, std::size_t count) {
-  if (text.size() != count) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 // The time goes into the outputs unescaped, as the radio's own always reads:
 // only the characters of an ISO 8601 time pass.
 bool IsoTime(const std::string& text) {
@@ -111,26 +103,6 @@ HubDrop ReadGeometry(const Json& feature, StationView& view) {
 
 }  // namespace
 
-const char* HubDropName(HubDrop drop) {
-  switch (drop) {
-    case HubDrop::kNone:
-      return "read";
-    case HubDrop::kOversized:
-      return "oversized";
-    case HubDrop::kNotJson:
-      return "not_json";
-    case HubDrop::kNotFeature:
-      return "not_feature";
-    case HubDrop::kBadCoordinates:
-      return "bad_coordinates";
-    case HubDrop::kWrongType:
-      return "wrong_type";
-    case HubDrop::kCount:
-      break;
-  }
-  return "?";
-}
-
 HubDrop ReadHubReport(std::string_view payload, HubReport& out) {
   if (payload.size() > kMaxHubPayload) return HubDrop::kOversized;
   // No exceptions: a hostile payload is an answer, not an error. Depth is
@@ -175,29 +147,6 @@ HubDrop ReadHubReport(std::string_view payload, HubReport& out) {
   out.fixKey = HubFixKey(view.utcDate, view.utcTime);
   FillShownTimes(view);
   return HubDrop::kNone;
-}
-
-}  // namespace rigplot
-
-namespace rigplot {
-
-std::uint64_t HubFixKey(const std::string& date, const std::string& time) {
-  if (!Digits(date, 6) || !Digits(time, 6)) return 0;
-  return std::stoull(date.substr(4, 2) + date.substr(2, 2) + date.substr(0, 2) + time);
-}
-
-bool IsHubTopic(std::string_view topic, std::string_view self) {
-  constexpr std::string_view kRoot = "rigplot/";
-  if (topic.substr(0, kRoot.size()) != kRoot) return false;
-  topic.remove_prefix(kRoot.size());
-  const auto slash = topic.find('/');
-  if (slash == std::string_view::npos || slash == 0) return false;
-  if (!self.empty() && topic.substr(0, slash) == self) return false;
-  const std::string_view leaf = topic.substr(slash + 1);
-  if (leaf == "report") return true;
-  constexpr std::string_view kStation = "station/";
-  return leaf.size() > kStation.size() && leaf.substr(0, kStation.size()) == kStation &&
-         leaf.find('/', kStation.size()) == std::string_view::npos;
 }
 
 }  // namespace rigplot

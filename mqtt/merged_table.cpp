@@ -2,11 +2,62 @@
 
 #include <algorithm>
 
+#include "mqtt/hub.h"
 #include "stations/geojson.h"
 #include "stations/kml.h"
 #include "stations/text_escape.h"
 
 namespace rigplot {
+namespace {
+
+bool Digits(const std::string& text, std::size_t count) {
+  if (text.size() != count) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* HubDropName(HubDrop drop) {
+  switch (drop) {
+    case HubDrop::kNone:
+      return "read";
+    case HubDrop::kOversized:
+      return "oversized";
+    case HubDrop::kNotJson:
+      return "not_json";
+    case HubDrop::kNotFeature:
+      return "not_feature";
+    case HubDrop::kBadCoordinates:
+      return "bad_coordinates";
+    case HubDrop::kWrongType:
+      return "wrong_type";
+    case HubDrop::kCount:
+      break;
+  }
+  return "?";
+}
+
+std::uint64_t HubFixKey(const std::string& date, const std::string& time) {
+  if (!Digits(date, 6) || !Digits(time, 6)) return 0;
+  return std::stoull(date.substr(4, 2) + date.substr(2, 2) + date.substr(0, 2) + time);
+}
+
+bool IsHubTopic(std::string_view topic, std::string_view self) {
+  constexpr std::string_view kRoot = "rigplot/";
+  if (topic.substr(0, kRoot.size()) != kRoot) return false;
+  topic.remove_prefix(kRoot.size());
+  const auto slash = topic.find('/');
+  if (slash == std::string_view::npos || slash == 0) return false;
+  if (!self.empty() && topic.substr(0, slash) == self) return false;
+  const std::string_view leaf = topic.substr(slash + 1);
+  if (leaf == "report") return true;
+  constexpr std::string_view kStation = "station/";
+  return leaf.size() > kStation.size() && leaf.substr(0, kStation.size()) == kStation &&
+         leaf.find('/', kStation.size()) == std::string_view::npos;
+}
 
 MergedTable::MergedTable(std::size_t capacity) : m_capacity(std::max<std::size_t>(capacity, 1)) {
   // Reserved once, so that the views' group names keep pointing into their reports.
