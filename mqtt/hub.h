@@ -49,8 +49,6 @@ class Hub {
   virtual HubCounts counts() const = 0;
   // What the journal and the page say about the output files.
   virtual std::vector<OutputHealth> outputs() const = 0;
-  // A copy of the merged table as GeoJSON, as the file holds it.
-  virtual std::string GeoJson() const = 0;
   // A report this receiver stored itself, merged as the others' are. Copies
   // and returns: the receive worker calls it.
   virtual void Merge(const StationView& view) = 0;

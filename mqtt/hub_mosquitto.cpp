@@ -32,12 +32,6 @@ class MosquittoHub : public Hub {
     counts.stations = m_table.count();
     return counts;
   }
-  std::string GeoJson() const override {
-    std::string out;
-    std::lock_guard lock(m_lock);
-    RenderMergedGeoJson(out, m_table);
-    return out;
-  }
   std::vector<OutputHealth> outputs() const override {
     std::lock_guard lock(m_lock);
     return m_health;
@@ -103,13 +97,16 @@ class MosquittoHub : public Hub {
     StationView view;
     std::time_t arrived;
   };
+  static constexpr std::size_t kMaxLogPending = 100000;
   std::vector<Logged> m_logPending;  // for the writer, when logging
+  bool m_logFullSaid = false;
   std::vector<OutputHealth> m_health;
   bool m_dirty = false;
   bool m_stop = false;  // under m_wakeLock
   std::atomic<bool> m_reopen{false};
   bool m_wasUp = false;
   bool m_down = false;
+  bool m_refused = false;
   std::thread m_writer;
 };
 
@@ -159,9 +156,15 @@ bool MosquittoHub::Connect(const std::string& password, std::string& error) {
 void MosquittoHub::OnConnect(mosquitto* client, void* self, int rc) {
   auto& hub = *static_cast<MosquittoHub*>(self);
   if (rc != 0) {
-    hub.Say("MQTT broker " + hub.name() + " refused the login: " + mosquitto_connack_string(rc));
+    // Every retry is refused alike: said once, and the disconnect that follows is not news.
+    if (!hub.m_refused) {
+      hub.Say("MQTT broker " + hub.name() + " refused the login: " + mosquitto_connack_string(rc));
+    }
+    hub.m_refused = true;
+    hub.m_down = true;
     return;
   }
+  hub.m_refused = false;
   for (const std::string& filter : hub.m_settings.filters) {
     mosquitto_subscribe(client, nullptr, filter.c_str(), 1);
   }
@@ -196,17 +199,26 @@ void MosquittoHub::Take(std::string_view topic, std::string_view payload) {
   // Only the library's thread reads into m_report; parsing happens outside the lock.
   const HubDrop drop = ReadHubReport(payload, m_report);
   bool first = false;
+  bool logFull = false;
   {
     std::lock_guard lock(m_lock);
     if (drop == HubDrop::kNone) {
       m_table.Store(m_report);
       ++m_counts.merged;
-      if (!m_settings.logDir.empty()) m_logPending.push_back({m_report.view, std::time(nullptr)});
+      if (!m_settings.logDir.empty()) {
+        // A log far behind (a disk that hangs) must not take the memory: said once.
+        if (m_logPending.size() < kMaxLogPending) {
+          m_logPending.push_back({m_report.view, std::time(nullptr)});
+        } else {
+          logFull = !std::exchange(m_logFullSaid, true);
+        }
+      }
       m_dirty = true;
     } else {
       first = m_counts.dropped[static_cast<int>(drop)]++ == 0;
     }
   }
+  if (logFull) Say(m_settings.logDir + " is too far behind: reports not logged from here on");
   if (drop == HubDrop::kNone) {
     Wake();
   } else if (first) {

@@ -133,6 +133,11 @@ def retained(broker, topic, login=(), host="127.0.0.1"):
     return dict(line.partition("\t")[::2] for line in out.splitlines())
 
 
+class NoPort:
+    """For a hub: its RIGPLOT.ini names a port that is not there, which it never opens."""
+    name = "/dev/rigplot-no-such-port"
+
+
 class MqttTest(Session):
     def broker(self, **kwargs):
         folder = tempfile.mkdtemp(dir=self.folder)
@@ -267,10 +272,19 @@ class MqttTest(Session):
             self.addCleanup(radio.close)
         os.environ["RIGPLOT_MQTT_PASSWORD"] = "wrong"
         try:
+            # A hub first and alone, until the broker has refused it three times.
+            hub = self.start("--no-radio", "--web", "off", "--mqtt", broker.url("club"), "--subscribe",
+                             "rigplot/+/report", radio=NoPort)
+
+            def refusals():
+                with open(os.path.join(broker.folder, "mosquitto.log"), "rb") as f:
+                    return f.read().count(b"not authorised")
+            wait_until("three refusals", lambda: refusals() >= 3, seen=refusals)
             runs = [self.start("--web", "off", "--mqtt", f"mqtt://127.0.0.1:{nobody}", radio=radios[0]),
                     self.start("--web", "off", "--mqtt", broker.url("club"), radio=radios[1]),
                     self.start("--web", "off", "--mqtt", broker.url("club"), "--receiver", "ok",
                                "--mqtt-password-file", password, radio=radios[2])]
+
         finally:
             del os.environ["RIGPLOT_MQTT_PASSWORD"]
         said = ["unreachable", "refused the login", "connected"]
@@ -280,6 +294,8 @@ class MqttTest(Session):
         for n in range(1, 21):
             for radio in radios:
                 radio.send(report(f"JA1R{n:03d}"))
+        self.assertEqual(sum("refused the login" in line for line in hub.lines), 1, hub.lines)
+        self.assertEqual(hub.stop(), 0)
         for run, what in zip(runs, said):
             wait_until("the map script", lambda: "JA1R020" in run.map_script())
             self.assertEqual(sum(what in line for line in run.lines), 1, run.lines)
@@ -318,9 +334,6 @@ class MqttTest(Session):
         for hill in hills:
             wait_until("connected", lambda: hill.line("connected"), seen=lambda: hill.lines)
         geojson = os.path.join(self.folder, "hub.geojson")
-
-        class NoPort:  # its RIGPLOT.ini names a port that is not there: the hub never opens it
-            name = "/dev/rigplot-no-such-port"
         kml, log = os.path.join(self.folder, "hub.kml"), os.path.join(self.folder, "log")
         hub = self.start("--no-radio", "--web", "127.0.0.1:0", "--mqtt", broker.url(), "--subscribe",
                          "rigplot/+/report", "--geojson", geojson, "--kml", kml, "--log", log,
