@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "radio/port_settings.h"
@@ -73,6 +74,8 @@ struct LinkStatus {
   std::uint64_t reportsStored = 0;
   int stations = 0;
   std::vector<OutputHealth> outputs;
+  // A hub's payloads dropped, by kind; empty for a radio.
+  std::vector<std::pair<std::string, std::uint64_t>> dropped;
 };
 
 // One line for each change of state, without a program name in front:

@@ -61,7 +61,7 @@ for target in "${targets[@]}"; do
     amd64)
       echo "== Debian packages, amd64"
       scripts/install-deps.sh g++ libsystemd-dev libsqlite3-dev libboost-dev brotli libwxgtk3.2-dev \
-        libgtk-3-dev libmosquitto-dev
+        libgtk-3-dev libmosquitto-dev nlohmann-json3-dev
       deb_build "$builds/amd64" amd64 -DRIGPLOT_TESTS=OFF
       collect "$builds/amd64/packages" $(deb_files "$builds/amd64/packages")
       ;;
@@ -73,7 +73,7 @@ for target in "${targets[@]}"; do
       fi
       # The core tests are built too: the test command runs them under qemu.
       arm64_deps=(g++-aarch64-linux-gnu qemu-user libsystemd-dev:arm64 libsqlite3-dev:arm64
-        libboost-dev brotli libgtest-dev:arm64 libmosquitto-dev:arm64)
+        libboost-dev brotli libgtest-dev:arm64 libmosquitto-dev:arm64 nlohmann-json3-dev)
       if [[ $arm64_desktop == ON ]]; then
         arm64_deps+=(libwxgtk3.2-dev:arm64 libgtk-3-dev:arm64)
       fi

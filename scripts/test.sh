@@ -12,7 +12,7 @@ scripts/install-deps.sh g++ cmake ninja-build pkg-config libgtest-dev libbenchma
   clang-14 libclang-rt-14-dev \
   g++-mingw-w64-x86-64 googletest wine wine64 zip locales \
   libboost-dev brotli libjs-leaflet dpkg-dev chromium chromium-driver python3-selenium \
-  libmosquitto-dev mosquitto mosquitto-clients libsqlite3-dev sqlite3 libxml2-utils
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients libsqlite3-dev sqlite3 libxml2-utils
 
 # Every part on, whatever an earlier configure of build/ chose: the
 # benchmarks are built (not run) so that they keep compiling.

@@ -12,6 +12,7 @@
 
 #include "service/service_events.h"
 #include "service/service_notify.h"
+#include "station/hub_station.h"
 #include "station/station.h"
 
 namespace {
@@ -62,6 +63,46 @@ int Run(const rigplot::CommandLine& options) {
   return 0;
 }
 
+// A hub: the same events and journal, the merged table in place of the radio.
+int RunHub(const rigplot::CommandLine& options) {
+  using namespace rigplot;
+  if (!ArmServiceEvents()) {
+    Say("cannot take the stop signals");
+    return 1;
+  }
+  HubStation hub(options, &Say);
+  std::string error;
+  if (!hub.Start(error)) {
+    Say("cannot start the hub: " + error);
+    return 1;
+  }
+  Say(hub.Describe());
+  NotifyReady("hub for " + MqttAddress(options.mqtt));
+  ServiceWatchdog watchdog([] { return true; });
+  for (ServiceEvent event; (event = WaitServiceEvent()) != ServiceEvent::kStop;) {
+    if (event == ServiceEvent::kClearTable) {
+      hub.ClearTable();
+      Say("station table cleared");
+    } else {
+      hub.ReopenFiles();
+      Say("output files reopened");
+    }
+  }
+  NotifyStopping();
+  watchdog.Stop();
+  hub.Stop();
+  const HubCounts counts = hub.counts();
+  std::string dropped;
+  for (int kind = 1; kind < static_cast<int>(HubDrop::kCount); ++kind) {
+    if (counts.dropped[kind] == 0) continue;
+    dropped += std::string(dropped.empty() ? "" : ", ") + std::to_string(counts.dropped[kind]) +
+               " " + HubDropName(static_cast<HubDrop>(kind));
+  }
+  Say("stopped after " + std::to_string(counts.merged) + " reports merged" +
+      (dropped.empty() ? "" : "; dropped " + dropped));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,5 +111,5 @@ int main(int argc, char** argv) {
   const std::string events = std::string("\n") + rigplot::kServiceEventsHelp;
   const int answered = rigplot::AnswerWithoutRunning(options, "rigplotd", events.c_str());
   if (answered >= 0) return answered;
-  return Run(options);
+  return options.noRadio ? RunHub(options) : Run(options);
 }

@@ -55,6 +55,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return line;
     }
     // Its prefix is optional: a value only when one follows that is no option.
+    if (arg == "--no-radio") {
+      line.noRadio = true;
+      continue;
+    }
     if (arg == "--homeassistant") {
       line.mqtt.homeAssistant = true;
       if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
@@ -71,12 +75,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       value = arg.substr(eq + 1);
       hasValue = true;
     }
-    const bool known = option == "--geojson" || option == "--kml" || option == "--log" ||
-                       option == "--web" || option == "--web-clients" || option == "--tiles" ||
-                       option == "--mqtt" || option == "--mqtt-ca" ||
-                       option == "--mqtt-password-file" || option == "--mqtt-queue" ||
-                       option == "--receiver" || option == "--homeassistant" ||
-                       option == "--history" || option == "--history-days";
+    const bool known =
+        option == "--geojson" || option == "--kml" || option == "--log" || option == "--web" ||
+        option == "--web-clients" || option == "--tiles" || option == "--mqtt" ||
+        option == "--mqtt-ca" || option == "--mqtt-password-file" || option == "--mqtt-queue" ||
+        option == "--receiver" || option == "--homeassistant" || option == "--history" ||
+        option == "--history-days" || option == "--subscribe" || option == "--stations";
     if (!known) return Failed("unknown option '" + arg + "'");
     if (!hasValue) {
       if (i + 1 >= args.size()) return Failed("option '" + option + "' needs a value");
@@ -126,6 +130,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (!ParseMqttUrl(value, line.mqtt)) {
         return Failed("--mqtt takes mqtt://[USER@]HOST[:PORT] or mqtts://..., not '" + value + "'");
       }
+    } else if (option == "--subscribe") {
+      line.subscribe.push_back(value);
+    } else if (option == "--stations") {
+      std::size_t count = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+      if (ec != std::errc() || end != value.data() + value.size() || count == 0 ||
+          count > 1000000) {
+        return Failed("--stations takes a number from 1 to 1000000, not '" + value + "'");
+      }
+      line.stations = count;
     } else if (option == "--mqtt-ca") {
       line.mqtt.caFile = value;
     } else if (option == "--mqtt-password-file") {
@@ -150,7 +164,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const bool mqttOptions = !line.mqtt.caFile.empty() || !line.mqtt.passwordFile.empty() ||
                            !line.mqtt.receiver.empty() || line.mqtt.homeAssistant ||
                            line.mqtt.queueLimit != MqttSettings::kDefaultQueue;
-  if (mqttOptions && !line.mqtt.enabled) return Failed("the MQTT options need --mqtt URL");
+  if ((mqttOptions || !line.subscribe.empty()) && !line.mqtt.enabled) {
+    return Failed("the MQTT options need --mqtt URL");
+  }
+  if (line.noRadio && line.subscribe.empty()) {
+    return Failed("--no-radio needs --subscribe FILTER: a hub takes its reports from the broker");
+  }
+  // Options a hub would otherwise leave unheeded.
+  if (line.noRadio && (!line.historyPath.empty() || line.mqtt.homeAssistant)) {
+    return Failed("--no-radio: a hub keeps no --history and announces nothing to --homeassistant");
+  }
+  if (line.subscribe.empty() && line.stations != 1000) {
+    return Failed("--stations goes with --subscribe");
+  }
   return line;
 }
 
@@ -199,7 +225,17 @@ std::string UsageText(const std::string& program) {
          "                    beyond that the oldest are dropped\n"
          "  --homeassistant [PREFIX]\n"
          "                    announce every station to Home Assistant's MQTT\n"
-         "                    discovery under PREFIX (default homeassistant)\n"
+         "                    discovery under PREFIX (default homeassistant)\n" +
+         std::string(
+             program.rfind("rigplotd", 0) == 0
+                 ? "  --no-radio        run as a hub: no RIGPLOT.ini and no serial port; the\n"
+                   "                    reports come from the broker (needs --subscribe)\n"
+                 : "") +
+         "  --subscribe FILTER\n"
+         "                    merge the reports on these topics, e.g. rigplot/+/report\n"
+         "                    (repeatable); a receiver's page then shows the others beside\n"
+         "                    what it hears, its own topics ignored\n"
+         "  --stations N      stations merged from the broker (default 1000)\n" +
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }
@@ -214,8 +250,15 @@ std::string VersionText(const std::string& program) {
                    "THIRD-PARTY-NOTICES.txt.\n";
 }
 
-int AnswerWithoutRunning(const CommandLine& line, const std::string& program,
+int AnswerWithoutRunning(const CommandLine& given, const std::string& program,
                          const char* moreHelp) {
+  CommandLine line = given;
+  // Only the service runs without a radio.
+  if (line.action == CommandLine::Action::kRun && line.noRadio &&
+      program.rfind("rigplotd", 0) != 0) {
+    line.action = CommandLine::Action::kError;
+    line.error = "--no-radio: a hub runs as rigplotd";
+  }
   switch (line.action) {
     case CommandLine::Action::kHelp:
       std::fputs((UsageText(program) + moreHelp).c_str(), stdout);

@@ -37,6 +37,11 @@ struct CommandLine {
                            // --tiles mbtiles:PATH, its file open for the page
 
   MqttSettings mqtt;  // --mqtt URL and the options that go with it
+
+  // Reports from the broker: instead of a radio (a hub), or beside it.
+  bool noRadio = false;                // --no-radio: no RIGPLOT.ini, no port
+  std::vector<std::string> subscribe;  // --subscribe FILTER, repeatable
+  std::size_t stations = 1000;         // --stations N, the merged table's size
 };
 
 // `args` are the arguments after the program's name, as UTF-8.

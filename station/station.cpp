@@ -10,7 +10,24 @@
 namespace rigplot {
 namespace {
 
-// The password never comes from the command line, where any user sees it.
+// What the radio stores goes into the merged table beside the others'.
+class MergeOutput : public StationOutput {
+ public:
+  explicit MergeOutput(std::shared_ptr<Hub> hub) : m_hub(std::move(hub)) {}
+  std::string name() const override { return "merged table"; }
+  bool Publish(const StationTable& table, int slot, std::string&) override {
+    m_hub->Merge(table.view(slot));
+    return true;
+  }
+  void TableCleared(const StationTable&) override { m_hub->Clear(); }
+  void Close() override { m_hub->Close(); }
+
+ private:
+  std::shared_ptr<Hub> m_hub;
+};
+
+}  // namespace
+
 bool ReadMqttPassword(const MqttSettings& settings, std::string& password, std::string& error) {
   if (settings.passwordFile.empty()) {
     const char* env = std::getenv("RIGPLOT_MQTT_PASSWORD");
@@ -27,8 +44,6 @@ bool ReadMqttPassword(const MqttSettings& settings, std::string& password, std::
   return true;
 }
 
-}  // namespace
-
 Station::Station(const CommandLine& options, LinkEventSink sink)
     : m_options(options), m_sink(sink), m_link(std::move(sink)) {}
 
@@ -43,10 +58,38 @@ LinkResult Station::Open(const char* settingsFile) {
   const LinkResult opened = m_link.Open(settingsFile);
   if (!opened) return opened;
   if (m_options.mqtt.enabled) OpenMqtt();
+  const bool merged = m_options.mqtt.enabled && !m_options.subscribe.empty();
   // The page takes its address before the worker starts, so that its feed
   // sees every report.
-  if (m_options.webEnabled) m_page = StartWebPage(m_link, m_options.web, m_sink);
+  if (m_options.webEnabled) m_page = StartWebPage(m_link, m_options.web, m_sink, !merged);
+  if (merged) OpenSubscription();
   return opened;
+}
+
+// The page shows the merged table; the map script and the files stay the radio's.
+void Station::OpenSubscription() {
+  std::string password;
+  std::string error;
+  HubSettings settings;
+  settings.filters = m_options.subscribe;
+  settings.stations = m_options.stations;
+  if (m_page) {
+    settings.rendered = [feed = m_page->feed()](std::string geojson, std::string kml) {
+      feed->PublishRendered(std::move(geojson), std::move(kml));
+    };
+  }
+  std::unique_ptr<Hub> hub;
+  if (ReadMqttPassword(m_options.mqtt, password, error)) {
+    hub = StartHub(m_options.mqtt, password, settings, m_sink, error);
+  }
+  if (!hub) {
+    if (m_sink) m_sink("no reports from the broker: " + error);
+    // The page then follows the radio alone.
+    if (m_page) m_link.AddOutput(std::make_unique<LiveFeedOutput>(m_page->feed(), m_page->url()));
+    return;
+  }
+  m_hub = std::move(hub);
+  m_link.AddOutput(std::make_unique<MergeOutput>(m_hub));
 }
 
 // Like the page: a publisher that cannot be made is said and left out, and

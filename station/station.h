@@ -21,11 +21,16 @@
 #include <memory>
 #include <string>
 
+#include "mqtt/hub.h"
 #include "radio/radio_link.h"
 #include "station/command_line.h"
 #include "web/web_page.h"
 
 namespace rigplot {
+
+// The broker's password from --mqtt-password-file or RIGPLOT_MQTT_PASSWORD,
+// never from the command line, where any user sees it.
+bool ReadMqttPassword(const MqttSettings& settings, std::string& password, std::string& error);
 
 class Station {
  public:
@@ -65,12 +70,14 @@ class Station {
 
  private:
   void OpenMqtt();
+  void OpenSubscription();
 
   CommandLine m_options;
   std::string m_mqttAddress;  // empty while not publishing
   LinkEventSink m_sink;
   RadioLink m_link;
   std::unique_ptr<WebPage> m_page;  // declared after the link, so it goes first
+  std::shared_ptr<Hub> m_hub;       // --subscribe: the others beside what the radio hears
 };
 
 }  // namespace rigplot

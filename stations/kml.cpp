@@ -126,12 +126,14 @@ void AppendDescription(std::string& out, const StationView& station) {
   out += labels.end;
 }
 
-void AppendPlacemark(std::string& out, const StationView& station) {
+void AppendPlacemark(std::string& out, const StationView& station,
+                     const std::function<void(std::string&)>& more = {}) {
   out += "<Placemark><name>";
   AppendXmlText(out, station.callsign);
   // Received texts are escaped, so "]]>" cannot occur inside the section.
   out += "</name><description><![CDATA[";
   AppendDescription(out, station);
+  if (more) more(out);
   out += "]]></description>";
   if (station.group != nullptr) {
     out += "<styleUrl>#";
@@ -156,6 +158,17 @@ void RenderKml(std::string& out, const StationTable& table) {
   out += Head();
   const int count = table.count();
   for (int i = 0; i < count; ++i) AppendPlacemark(out, table.view(i));
+  out += "</Document>\n</kml>\n";
+}
+
+void RenderKmlViews(std::string& out, std::size_t count,
+                    const std::function<const StationView&(std::size_t)>& view,
+                    const std::function<void(std::string&, std::size_t)>& more) {
+  out.clear();
+  out += Head();
+  for (std::size_t i = 0; i < count; ++i) {
+    AppendPlacemark(out, view(i), [&](std::string& text) { more(text, i); });
+  }
   out += "</Document>\n</kml>\n";
 }
 

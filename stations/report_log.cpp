@@ -56,8 +56,11 @@ std::string ReportLog::PathFor(std::time_t t) const {
 }
 
 bool ReportLog::Publish(const StationTable& table, int slot, std::string& osError) {
-  const StationRecord& station = table.slot(slot);
-  std::string path = PathFor(station.receivedTime);
+  return Append(table.view(slot), table.slot(slot).receivedTime, osError);
+}
+
+bool ReportLog::Append(const StationView& view, std::time_t received, std::string& osError) {
+  std::string path = PathFor(received);
   // With no clock reading, the line goes where the last one went, else to
   // today's file.
   if (path.empty()) path = m_file.isOpen() ? m_openPath : PathFor(std::time(nullptr));
@@ -74,7 +77,7 @@ bool ReportLog::Publish(const StationTable& table, int slot, std::string& osErro
     m_openPath = path;
     if (size == 0) m_line += ReportLogHeader();
   }
-  AppendReportLogLine(m_line, table.view(slot));
+  AppendReportLogLine(m_line, view);
   if (m_file.Append(m_line, osError)) return true;
   osError = m_openPath + ": " + osError;
   // Opened again at the next report, which cuts away any part of this line.

@@ -60,6 +60,8 @@ class ReportLog : public StationOutput {
 
   std::string name() const override { return m_dir; }
   bool Publish(const StationTable& table, int slot, std::string& osError) override;
+  // One report decoded elsewhere (a hub's), received at `received`.
+  bool Append(const StationView& view, std::time_t received, std::string& osError);
   void Reopen() override { m_file.Close(); }
   void Close() override { m_file.Close(); }
 

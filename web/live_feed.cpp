@@ -94,6 +94,27 @@ void LiveFeed::RenderSnapshot() {
     m_shadowVersion = version;
   }
   AppendEvent(snapshot->event, snapshot->geojson);
+  Install(std::move(snapshot));
+}
+
+void LiveFeed::PublishRendered(std::string geojson, std::string kml) {
+  auto snapshot = std::make_shared<FeedSnapshot>();
+  {
+    std::scoped_lock shadowLock(m_shadowLock);
+    {
+      std::scoped_lock lock(m_lock);
+      snapshot->version = m_nextVersion++;
+    }
+    // The KML of this version is ready, so Kml() never renders the empty shadow.
+    m_shadowVersion = m_kmlVersion = snapshot->version;
+    m_kmlText = std::make_shared<const std::string>(std::move(kml));
+  }
+  snapshot->geojson = std::move(geojson);
+  AppendEvent(snapshot->event, snapshot->geojson);
+  Install(std::move(snapshot));
+}
+
+void LiveFeed::Install(std::shared_ptr<FeedSnapshot> snapshot) {
   std::shared_ptr<const FeedSnapshot> old;
   {
     std::scoped_lock lock(m_lock);

@@ -53,6 +53,10 @@ class LiveFeed {
   // The table was just emptied; the table's lock is held.
   void Cleared();
 
+  // For a table kept elsewhere (a hub's merged table): the next snapshot,
+  // rendered by the caller, who never calls Publish. Any thread.
+  void PublishRendered(std::string geojson, std::string kml);
+
   std::shared_ptr<const FeedSnapshot> Latest() const;
 
   // Called on the feed's thread after each new snapshot, for a server that
@@ -79,6 +83,7 @@ class LiveFeed {
   Change& NextChange();  // caller holds m_changesLock
   void Render();
   void RenderSnapshot();
+  void Install(std::shared_ptr<FeedSnapshot> snapshot);
   static void AppendEvent(std::string& out, const std::string& json);
 
   TableRenderer m_geojson;

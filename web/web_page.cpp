@@ -15,7 +15,7 @@ WebPage::~WebPage() {
 }
 
 std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
-                                      const LinkEventSink& sink) {
+                                      const LinkEventSink& sink, bool feedFromLink) {
   std::string origin;
   if (!settings.tilesUrl.empty() && !OwnTiles(settings.tilesUrl) &&
       !TileOrigin(settings.tilesUrl, origin)) {
@@ -38,7 +38,7 @@ std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
          " is open to the network without a password: anyone who can reach it can see the "
          "stations heard, the serial port and the output paths");
   }
-  link.AddOutput(std::make_unique<LiveFeedOutput>(page->feed(), page->url()));
+  if (feedFromLink) link.AddOutput(std::make_unique<LiveFeedOutput>(page->feed(), page->url()));
   return page;
 }
 

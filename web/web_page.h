@@ -52,8 +52,10 @@ class WebPage {
 // starts answering. Call after link.Open and before link.Start. Null when the
 // address cannot be taken; the sink is then told once why. A tiles URL that
 // cannot be named safely gives a plain background, said once too. A page
-// served beyond this machine is said to the sink as a warning.
+// served beyond this machine is said to the sink as a warning. With
+// `feedFromLink` false the feed is given its snapshots elsewhere (a merged
+// table, LiveFeed::PublishRendered) and the link's table is not followed.
 std::unique_ptr<WebPage> StartWebPage(RadioLink& link, WebSettings settings,
-                                      const LinkEventSink& sink);
+                                      const LinkEventSink& sink, bool feedFromLink = true);
 
 }  // namespace rigplot

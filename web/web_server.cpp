@@ -95,7 +95,17 @@ std::string StatusJson(const LinkStatus& status) {
     AppendUtf8JsonString(out, output.osError);
     out += '}';
   }
-  out += "]}\n";
+  out += ']';
+  if (!status.dropped.empty()) {
+    out += ",\"payloads_dropped\":{";
+    for (std::size_t i = 0; i < status.dropped.size(); ++i) {
+      if (i > 0) out += ',';
+      AppendUtf8JsonString(out, status.dropped[i].first);
+      out += ':' + std::to_string(status.dropped[i].second);
+    }
+    out += '}';
+  }
+  out += "}\n";
   return out;
 }
 

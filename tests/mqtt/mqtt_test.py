@@ -20,7 +20,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "web"))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from pty_radio import PtyRadio  # noqa: E402
 from wait import wait_until  # noqa: E402
-from web_test import Session, report  # noqa: E402
+import web_test  # noqa: E402
+from web_test import BIN, EventStream, Session, http, report  # noqa: E402
 
 MOSQUITTO = "/usr/sbin/mosquitto"
 
@@ -130,6 +131,11 @@ def retained(broker, topic, login=(), host="127.0.0.1"):
                           "--retained-only", "-W", "2", "-F", "%t\t%p"],
                          capture_output=True, timeout=30).stdout.decode("utf-8")
     return dict(line.partition("\t")[::2] for line in out.splitlines())
+
+
+class NoPort:
+    """For a hub: its RIGPLOT.ini names a port that is not there, which it never opens."""
+    name = "/dev/rigplot-no-such-port"
 
 
 class MqttTest(Session):
@@ -266,10 +272,19 @@ class MqttTest(Session):
             self.addCleanup(radio.close)
         os.environ["RIGPLOT_MQTT_PASSWORD"] = "wrong"
         try:
+            # A hub first and alone, until the broker has refused it three times.
+            hub = self.start("--no-radio", "--web", "off", "--mqtt", broker.url("club"), "--subscribe",
+                             "rigplot/+/report", radio=NoPort)
+
+            def refusals():
+                with open(os.path.join(broker.folder, "mosquitto.log"), "rb") as f:
+                    return f.read().count(b"not authorised")
+            wait_until("three refusals", lambda: refusals() >= 3, seen=refusals)
             runs = [self.start("--web", "off", "--mqtt", f"mqtt://127.0.0.1:{nobody}", radio=radios[0]),
                     self.start("--web", "off", "--mqtt", broker.url("club"), radio=radios[1]),
                     self.start("--web", "off", "--mqtt", broker.url("club"), "--receiver", "ok",
                                "--mqtt-password-file", password, radio=radios[2])]
+
         finally:
             del os.environ["RIGPLOT_MQTT_PASSWORD"]
         said = ["unreachable", "refused the login", "connected"]
@@ -279,6 +294,8 @@ class MqttTest(Session):
         for n in range(1, 21):
             for radio in radios:
                 radio.send(report(f"JA1R{n:03d}"))
+        self.assertEqual(sum("refused the login" in line for line in hub.lines), 1, hub.lines)
+        self.assertEqual(hub.stop(), 0)
         for run, what in zip(runs, said):
             wait_until("the map script", lambda: "JA1R020" in run.map_script())
             self.assertEqual(sum(what in line for line in run.lines), 1, run.lines)
@@ -305,6 +322,112 @@ class MqttTest(Session):
                    == ["rigplot/tls/station/JA1TLS"],
                    seen=lambda: retained(broker, "rigplot/+/station/+", login, "localhost"))
         self.assertNotIn("connected", bad.line("MQTT broker"))
+
+    def test_hub_merges_two_receivers_and_counts_hostile_payloads(self):
+        broker = self.broker()
+        second = PtyRadio()
+        self.addCleanup(second.close)
+        # hill2 also subscribes: its page shows hill1's stations beside its own.
+        hills = [self.start("--web", "off", "--mqtt", broker.url(), "--receiver", "hill1"),
+                 self.start("--web", "127.0.0.1:0", "--mqtt", broker.url(), "--receiver", "hill2",
+                            "--subscribe", "rigplot/+/report", radio=second)]
+        for hill in hills:
+            wait_until("connected", lambda: hill.line("connected"), seen=lambda: hill.lines)
+        geojson = os.path.join(self.folder, "hub.geojson")
+        kml, log = os.path.join(self.folder, "hub.kml"), os.path.join(self.folder, "log")
+        hub = self.start("--no-radio", "--web", "127.0.0.1:0", "--mqtt", broker.url(), "--subscribe",
+                         "rigplot/+/report", "--geojson", geojson, "--kml", kml, "--log", log,
+                         radio=NoPort)
+        wait_until("the hub connected", lambda: hub.line("connected"), seen=lambda: hub.lines)
+        page = EventStream(hub.url)
+
+        def merged():
+            try:
+                with open(geojson, encoding="utf-8") as f:
+                    return {s["properties"]["callsign"]: s for s in json.load(f)["features"]}
+            except (FileNotFoundError, ValueError):
+                return {}
+        self.radio.send(report("JA1ABC A", lat=35.5, lon=139.25))
+        self.radio.send(report("JA1ONE"))
+        wait_until("hill1's two", lambda: len(merged()) == 2, seen=merged)
+        # The same fix time: the later arrival, hill2's, wins.
+        second.send(report("JA1ABC A", lat=35.75, lon=139.5))
+        second.send(report("JA2TWO", lat=-33.75, lon=-70.5))
+        wait_until("hill2's two merged", lambda: len(merged()) == 3
+                   and merged()["JA1ABC A"]["properties"]["receiver"] == "hill2", seen=merged)
+        stations = merged()
+        self.assertEqual({c: [r["receiver"] for r in s["properties"]["receivers"]] for c, s in stations.items()},
+                         {"JA1ABC A": ["hill1", "hill2"], "JA1ONE": ["hill1"], "JA2TWO": ["hill2"]})
+        self.assertEqual(stations["JA1ABC A"]["geometry"]["coordinates"], [139.5, 35.75])
+        self.assertTrue(all(r["heard"] for r in stations["JA1ABC A"]["properties"]["receivers"]))
+        # The page and the KML show the same merged table.
+        wait_until("the page's event", lambda: page.events and len(page.events[-1]["features"]) == 3,
+                   seen=lambda: page.events)
+        self.assertEqual(json.loads(http(hub.url + "stations.geojson")[2]), {
+            "type": "FeatureCollection", "features": list(stations.values())})
+        with open(kml, encoding="utf-8") as f:
+            self.assertEqual(f.read().count("Heard by:<br/>hill1 20"), 2)
+        hill2 = hills[1].url.rstrip(",") + "stations.geojson"  # the start line goes on after the page
+        wait_until("hill2's page", lambda: json.loads(http(hill2)[2])["features"] == list(stations.values()),
+                   seen=lambda: http(hill2)[2])
+        self.assertNotIn("JA1ONE", hills[1].map_script())  # the map script stays the radio's
+        # In a browser: the list and the popup name the receivers.
+        web_test.BrowserTest.setUpClass()
+        self.addCleanup(web_test.BrowserTest.tearDownClass)
+        browser = web_test.BrowserTest.browser
+        browser.get(hub.url)
+        def listed():
+            return browser.execute_script("return [...document.querySelectorAll('#rows tr')].map(r => "
+                                          "[r.cells[0].firstChild.textContent, r.querySelector('.receivers').textContent]);")
+        wait_until("the list with receivers", lambda: sorted(listed()) == [
+            ["JA1ABC A", "hill1, hill2"], ["JA1ONE", "hill1"], ["JA2TWO", "hill2"]], seen=listed)
+        browser.execute_script("[...document.querySelectorAll('#rows tr')].find(r => "
+                               "r.cells[0].firstChild.textContent === 'JA1ABC A').click();")
+        def popup():
+            return "".join(e.text for e in browser.find_elements("css selector", ".leaflet-popup-content"))
+        wait_until("the popup's receivers", lambda: "受信局 hill1" in popup() and "受信局 hill2" in popup(),
+                   seen=popup)
+
+        # Hostile payloads are dropped by kind, each kind said once; the hub goes on.
+        def variant(**changes):
+            f = json.loads(json.dumps(stations["JA1ONE"]))
+            for key, value in changes.items():
+                if key == "coordinates":
+                    f["geometry"]["coordinates"] = value
+                else:
+                    f["properties"][key] = value
+            return json.dumps(f)
+        big = os.path.join(self.folder, "big")
+        with open(big, "w") as f:
+            f.write("x" * (1 << 20))
+        hostile = [("-m", "not json"), ("-m", "not json either"), ("-f", big), ("-m", "[1,2]"),
+                   ("-m", variant(message="x" * 5000)), ("-m", variant(callsign=5)),
+                   ("-m", variant(receiver='"><script>')), ("-m", variant(received_at='1"}')),
+                   ("-m", variant(coordinates=[139.0, 1e308])), ("-m", variant(coordinates=["a", 1]))]
+        for flag, payload in hostile:
+            subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(broker.port), "-q", "1",
+                            "-t", "rigplot/evil/report", flag, payload], check=True, timeout=30)
+        self.radio.send(report("JA3AFT"))
+        wait_until("a report after them", lambda: "JA3AFT" in merged(), seen=merged)
+        self.assertEqual(len(merged()), 4)
+        dropped = json.loads(http(hub.url + "status.json")[2])["payloads_dropped"]
+        self.assertEqual(dropped, {"oversized": 2, "not_json": 2, "not_feature": 2, "bad_coordinates": 2,
+                                   "wrong_type": 2})
+        (day,) = os.listdir(log)
+        with open(os.path.join(log, day), encoding="utf-8") as f:
+            csv = f.read()
+        self.assertEqual([line.split(",")[1] for line in csv.splitlines()[1:]],
+                         ["JA1ABC A", "JA1ONE", "JA1ABC A", "JA2TWO", "JA3AFT"])
+        self.assertEqual(hub.stop(), 0)
+        self.assertEqual(sum("dropping MQTT payloads" in line for line in hub.lines), 5, hub.lines)
+        self.assertIn("dropped 2 oversized, 2 not_json, 2 not_feature, 2 bad_coordinates, 2 wrong_type",
+                      hub.line("stopped after 5 reports merged"))
+
+        # A hub needs a filter.
+        for options in (["--no-radio", "--mqtt", broker.url()], ["--no-radio", "--subscribe", "x"]):
+            usage = subprocess.run([os.path.join(BIN, "rigplotd"), *options],
+                                   capture_output=True, timeout=30)
+            self.assertEqual(usage.returncode, 2, usage.stderr)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "mqtt/hub.h"
 #include "stations/geojson.h"
 #include "tiles/mbtiles.h"
 
@@ -194,6 +195,26 @@ TEST(CommandLine, MqttOptionsAndTheirMistakes) {
        {"--receiver", "hill"},
        Action::kError,
        "the MQTT options need --mqtt"},
+      {"hub without a filter",
+       {"--mqtt", "mqtt://pi", "--no-radio"},
+       Action::kError,
+       "--no-radio needs"},
+      {"hub with discovery",
+       {"--mqtt", "mqtt://pi", "--no-radio", "--subscribe", "x", "--homeassistant"},
+       Action::kError,
+       "--no-radio: a hub keeps no"},
+      {"stations without a filter",
+       {"--mqtt", "mqtt://pi", "--stations", "5"},
+       Action::kError,
+       "--stations goes with --subscribe"},
+      {"filter without a broker",
+       {"--no-radio", "--subscribe", "x"},
+       Action::kError,
+       "the MQTT options need"},
+      {"hub of no stations",
+       {"--mqtt", "mqtt://pi", "--no-radio", "--subscribe", "x", "--stations", "0"},
+       Action::kError,
+       "--stations takes"},
       {"discovery without a broker",
        {"--homeassistant"},
        Action::kError,
@@ -214,6 +235,15 @@ TEST(CommandLine, MqttOptionsAndTheirMistakes) {
                 row.summary);
     }
   }
+}
+
+TEST(CommandLine, OnlyTheServiceRunsAsAHub) {
+  const CommandLine hub =
+      ParseCommandLine({"--no-radio", "--mqtt", "mqtt://pi", "--subscribe", "rigplot/+/report"});
+  ASSERT_EQ(hub.action, CommandLine::Action::kRun);
+  EXPECT_EQ(AnswerWithoutRunning(hub, "rigplotd"), -1);
+  EXPECT_EQ(AnswerWithoutRunning(hub, "rigplot"), 2);
+  EXPECT_EQ(UsageText("rigplot").find("--no-radio"), std::string::npos);
 }
 
 TEST(MqttTopics, CallsignsBecomeOneTopicLevelAndOneId) {
@@ -264,12 +294,106 @@ TEST(MqttTopics, FeatureIsTheFilesFeaturePlusTheReceiver) {
             std::string::npos)
       << messages.attributes;
 
+  // A hub reads the Feature back into the same one, plus who heard it when.
+  HubReport read;
+  ASSERT_EQ(ReadHubReport(messages.feature, read), HubDrop::kNone);
+  MergedTable merged;
+  merged.Store(read);
+  std::string hub;
+  RenderMergedGeoJson(hub, merged);
+  EXPECT_EQ(hub.substr(hub.find("\n{") + 1, messages.feature.size() - 2),
+            messages.feature.substr(0, messages.feature.size() - 2));
+  EXPECT_NE(hub.find(R"(,"receiver":"hill1","receivers":[{"receiver":"hill1","heard":null}]}})"),
+            std::string::npos)
+      << hub;
+
   // No position: no Home Assistant attributes, the Feature still goes.
   report.latitude.clear();
   const int unplaced = table.StoreReport(report);
   MakeReportMessages(messages, table.view(unplaced), "hill1");
   EXPECT_TRUE(messages.attributes.empty());
   EXPECT_NE(messages.feature.find("\"geometry\":null"), std::string::npos);
+  ASSERT_EQ(ReadHubReport(messages.feature, read), HubDrop::kNone);
+  EXPECT_FALSE(read.view.hasPosition);
+}
+
+TEST(Hub, NewestFixWinsAndEveryReceiverIsListed) {
+  struct Row {
+    const char* callsign;
+    const char* receiver;
+    const char* date;  // ddmmyy
+    const char* time;
+    const char* after;  // the table as CALL:winner:receivers, in order
+  } rows[] = {
+      {"A", "r1", "071226", "010000", "A:r1:r1"},
+      {"A", "r2", "071226", "005959", "A:r1:r1,r2"},  // older fix: listed, not shown
+      {"A", "r2", "071226", "010000", "A:r2:r1,r2"},  // same fix: the later arrival
+      {"B", "r1", "311225", "235959", "A:r2:r1,r2 B:r1:r1"},
+      {"B", "r3", "010126", "000000", "A:r2:r1,r2 B:r3:r1,r3"},  // across a year
+      {"C", "r1", "", "", "A:r2:r1,r2 B:r3:r1,r3 C:r1:r1"},
+      {"D", "r1", "071226", "020000", "D:r1:r1 B:r3:r1,r3 C:r1:r1"},  // full: A heard longest ago
+  };
+  MergedTable table(3);
+  HubReport report;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.after);
+    report.view.callsign = row.callsign;
+    report.receiver = row.receiver;
+    report.view.receivedIso = "2026-12-07T10:00:00+09:00";
+    report.fixKey = HubFixKey(row.date, row.time);
+    table.Store(report);
+    std::string shown;
+    for (std::size_t i = 0; i < table.count(); ++i) {
+      const MergedStation& s = table.station(i);
+      shown += (i ? " " : "") + s.report.view.callsign + ":" + s.report.receiver + ":";
+      for (std::size_t r = 0; r < s.receivers.size(); ++r) {
+        shown += (r ? "," : "") + s.receivers[r].receiver;
+      }
+    }
+    EXPECT_EQ(shown, row.after);
+  }
+}
+
+TEST(Hub, PayloadsAndTopicsItRefuses) {
+  const std::string good =
+      R"({"type":"Feature","geometry":{"type":"Point","coordinates":[139.5,35.25]},)"
+      R"("properties":{"callsign":"JA1ABC","receiver":"hill1","utc_date":"071226","utc_time":"012345"}})";
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string payload = good;
+    return payload.replace(payload.find(from), from.size(), to);
+  };
+  const struct {
+    std::string payload;
+    HubDrop drop;
+  } rows[] = {
+      {good, HubDrop::kNone},
+      {with("[139.5,35.25]", "[139.5,1e308]"), HubDrop::kBadCoordinates},
+      {with("[139.5,35.25]", "[180.5,0]"), HubDrop::kBadCoordinates},
+      {with("[139.5,35.25]", "[\"139\",35]"), HubDrop::kBadCoordinates},
+      {with("\"JA1ABC\"", "5"), HubDrop::kWrongType},
+      {with("\"JA1ABC\"", "\"\""), HubDrop::kNotFeature},
+      {with("\"hill1\"", "\"a/b\""), HubDrop::kNotFeature},
+      {with("\"utc_date\"", "\"received_at\":\"1\\\"}\",\"utc_date\""), HubDrop::kWrongType},
+      {with("\"utc_date\"", "\"heading_class\":1e9,\"utc_date\""), HubDrop::kWrongType},
+      {with("Feature", "FeatureCollection"), HubDrop::kNotFeature},
+      {"[]", HubDrop::kNotFeature},
+      {"{\"type\":", HubDrop::kNotJson},
+      {std::string(kMaxHubPayload + 1, ' '), HubDrop::kOversized},
+  };
+  HubReport report;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.payload.substr(0, 200));
+    EXPECT_EQ(ReadHubReport(row.payload, report), row.drop);
+  }
+  ASSERT_EQ(ReadHubReport(good, report), HubDrop::kNone);
+  EXPECT_EQ(report.fixKey, 261207012345u);
+
+  EXPECT_TRUE(IsHubTopic("rigplot/hill2/report", "hill1"));
+  EXPECT_TRUE(IsHubTopic("rigplot/hill2/station/JA1ABC%20A", ""));
+  EXPECT_FALSE(IsHubTopic("rigplot/hill1/report", "hill1"));  // its own
+  EXPECT_FALSE(IsHubTopic("rigplot/hill2/status", ""));
+  EXPECT_FALSE(IsHubTopic("rigplot/hill2/station/a/b", ""));
+  EXPECT_FALSE(IsHubTopic("other/hill2/report", ""));
 }
 
 }  // namespace

@@ -102,6 +102,10 @@
       ['レピータ', p.repeater || ''],
       ['メッセージ', p.message || ''],
     ];
+    // A hub's station: every receiver that heard it, with when.
+    if (Array.isArray(p.receivers)) {
+      for (const r of p.receivers) lines.push(['受信局', `${String(r.receiver ?? '')} ${heardText(r.heard)}`]);
+    }
     for (const [label, value] of lines) {
       const row = table.insertRow();
       const th = document.createElement('th');
@@ -213,6 +217,12 @@
       const call = row.insertCell();
       call.className = 'call';
       call.textContent = entry.props.callsign || '';
+      if (Array.isArray(entry.props.receivers)) {
+        const heardBy = document.createElement('span');
+        heardBy.className = 'receivers';
+        heardBy.textContent = entry.props.receivers.map((r) => String(r.receiver ?? '')).join(', ');
+        call.append(document.createElement('br'), heardBy);
+      }
       row.insertCell().textContent = heardText(entry.props.received_at);
       const ago = row.insertCell();
       ago.className = 'ago';
