@@ -203,8 +203,14 @@ LockTake LinkLock(const std::string& dir, const std::string& fileName, const std
     }
     struct stat moved {};
     if (::lstat(aside.c_str(), &moved) == 0 &&
-        (moved.st_ino != judged.st_ino || moved.st_dev != judged.st_dev)) {
-      (void)::link(aside.c_str(), path.c_str());
+        (moved.st_ino != judged.st_ino || moved.st_dev != judged.st_dev) &&
+        ::link(aside.c_str(), path.c_str()) != 0) {
+      // Another program's fresh lock, and a newer one stands in its place:
+      // that one holds the port. Ours is not to be taken.
+      ::unlink(aside.c_str());
+      reason = "locked by another program (" + path + ")";
+      result = LockTake::kHeld;
+      break;
     }
     ::unlink(aside.c_str());
   }
