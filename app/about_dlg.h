@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The about box: icon, program name and version, and an OK button.
 // OK, Enter, Esc and the close box end it; the worker goes on meanwhile.
 // Thread: the UI thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object: start-up, and the about and exit commands.
 //
 // A menu command goes to the view first, then the frame, then here: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of the single-document framework that wx leaves out.
 //
 // wx's template makes a document and a view and lets the view make its frame.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the main frame needs from the toolkit under wx, one file per toolkit
 // (frame_platform_gtk.cpp now).
 // Thread: the UI thread.

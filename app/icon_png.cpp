@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Build tool: writes the program's icon as PNG for the desktop menu, from the
 // same XPM images the program carries, so the two never drift apart.
 //   rigplot-icon-png <size 32|16> <output.png>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: a small frame in the middle of the primary screen, with
 // the menu and no tool bar or status bar. Its client is the view.
 // Thread: the UI thread.

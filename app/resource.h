@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop program's resources: ids, texts, menu, accelerators, icon and
 // the about box's template. The texts and the about box layout come from
 // desktop/captions.h, which the Windows program's resource script reads too.

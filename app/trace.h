@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hooks for the window tests, off unless the environment asks for them:
 // the trace both desktop programs share (RIGPLOT_TRACE=1, desktop/trace.h),
 // and RIGPLOT_TEST_ASSERT=1, which makes a wx assertion print and abort

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks and prints one table of RIGPLOT's figures, in
 # Markdown, with the machine they were taken on.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parser throughput and table updates, over the captured test streams.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history file: what a report costs the worker (the queue only), how
 // fast the writer empties it, and queries on a file of a million reports of
 // a thousand stations over thirty days.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The map rewrite runs after every report, with the table locked: it must
 // stay far below the time between two reports on the slowest line.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MQTT publisher: what it costs the receive worker per report (the queue
 // only), and how many reports a second reach a local mosquitto. The hub: how
 // many reports a second it merges from 10 publishers, and how long a report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every report rewrites the map script, the GeoJSON and the KML and appends
 // one log line, all with the table locked. The four together must stay
 // within 300 µs for a full table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The radio link end to end: reports written into a pseudo-terminal's master
 // side as fast as it takes them, the receive worker on the slave parsing,
 // storing and rewriting the map script after each one. And the idle cost of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A full table of plausible reports for the benchmarks: moving and fixed
 // stations, short messages, a few texts in half-width kana.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Map tiles from a large MBTiles file: the answer time of one tile, and what
 // a hundred viewers panning (1,000 tile requests a second) cost the receive
 // worker. RIGPLOT_BENCH_TILES_MB sets the file's size (default 1024).

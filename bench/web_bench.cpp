@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The live page under load: how soon a report reaches a thousand browsers'
 // event streams, what rigplotd holds meanwhile, what hostile Range requests
 // cost it, and what the connected clients cost the receive worker.

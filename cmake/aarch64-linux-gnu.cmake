@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-building for 64-bit ARM Linux (Raspberry Pi OS 64-bit, Debian arm64)
 # with Debian's cross compiler (g++-aarch64-linux-gnu). Libraries and
 # pkg-config files come from Debian's arm64 packages installed through

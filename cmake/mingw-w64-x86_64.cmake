@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-building the Windows programs on Linux with MinGW-w64 (Debian:
 # g++-mingw-w64-x86-64). The posix thread model gives std::thread and
 # std::mutex; the win32 model has neither in GCC 12.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows resources need the RC language; windres comes with the toolchain.
 enable_language(RC)
 

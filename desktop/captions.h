@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts and the about box layout both desktop programs show, written once.
 // Plain defines of UTF-8 literals: the wx program reads them through
 // app/resource.h, and windres reads this file through the C preprocessor for

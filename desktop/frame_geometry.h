@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the main frame opens: a fifth of the primary screen wide, a tenth
 // high, its left edge at two fifths of the width and its top at 45 hundredths
 // of the height. Pure arithmetic, so it can be checked without a display.

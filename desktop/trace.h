@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A trace for the window tests, off unless the environment asks for it, and
 // the other lines both desktop programs write to stderr.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: any MQTT payload a hub may be sent. What it keeps must render
 // as JSON that reads back with the same station: a received text can never
 // break out of its string.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs files through a fuzz target without libFuzzer: for debugging a finding
 // and for keeping found inputs as regression cases. Arguments are files or
 // directories (every file in them). A broken property aborts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: any bytes off the air, cut into any reads, through the parser,
 // the station table and the map-script, GeoJSON and KML rendering behind it.
 // The parser's block entry takes the reads, its byte entry the same bytes one

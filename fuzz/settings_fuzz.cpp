@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: any settings file. The name that comes out must be usable as
 // a device path and the rate must be one the port can be set to.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history file: every stored report as one row of an SQLite database.
 //
 //   report(id, received, callsign, repeater, symbol, latitude, longitude,

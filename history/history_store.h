@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history store: the station output that keeps every stored report in
 // the history file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the report log's CSV day files (and CSV exports) into the history
 // file. A report already there is not added again, so importing twice adds
 // nothing.

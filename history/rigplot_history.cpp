@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // rigplot-history: the history file from the command line.
 //
 //   rigplot-history [--file PATH] import LOGDIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tracks read from the history file: GeoJSON for the page, GPX 1.1 and CSV
 // for export, and the times and texts they carry.
 // Thread: any, each with its own HistoryDb.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hub: takes reports from an MQTT broker instead of a radio and keeps
 // them in a merged table (merged_table.h): GeoJSON and KML files rewritten,
 // and the page's feed given, after each batch of reports; every report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A report as a hub takes it from the broker: one GeoJSON Feature, as a
 // receiver publishes it, read back into the decoded view every output
 // formats, with the receiver that heard it.

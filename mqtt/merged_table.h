@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A hub's merged table: the newest report of every station any receiver
 // heard, keyed by callsign, with the receivers that heard it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MQTT publisher: a station output that sends every stored report to a
 // broker, keeps one retained message per station there, and says when the
 // broker goes, comes back or refuses the login.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a station publishes to an MQTT broker, and the names it publishes
 // under: the broker's address, this receiver's name, the topics of a station
 // and the messages of a report.

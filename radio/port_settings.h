@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port settings file: which serial port the radio is on and at what rate.
 //
 // RIGPLOT.ini in the current directory, e.g. "COM1 9600". Only its first 40

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file's platform part on POSIX: the device path rule and the
 // read of the file's first bytes.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file's platform part on Windows: the device path rule and the
 // read of the file's first bytes.
 #include <windows.h>

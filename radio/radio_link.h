@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The radio link: everything between the serial port and the outputs.
 //
 // Owns: the port settings, the serial port, the parser, the station table,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receive worker: the one thread that reads the radio and feeds the parser.
 //
 // Each cycle: stop test, wait for received bytes, read what is queued (at most

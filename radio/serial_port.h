@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port the radio is connected to, receive only.
 //
 // One interface, one implementation file per OS (serial_port_posix.cpp now).

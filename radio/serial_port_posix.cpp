@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port on POSIX: termios for the line, poll on the device and an
 // eventfd for the wait, FIONREAD for the queue length, and the UUCP lock file
 // that serial programs on Linux share.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port on Windows: the comm API, WaitCommEvent for the wait,
 // ClearCommError for the queue length.
 //

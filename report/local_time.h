@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The local clock, read the same way on every OS.
 //
 // One implementation file per OS (local_time_posix.cpp, local_time_win32.cpp)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report parser: turns the radio's serial text into position reports,
 // with no line buffer.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds RIGPLOT and runs it against the bundled radio simulator: no radio needed.
 # The desktop program runs when a display is available, the service otherwise.
 # Ends on Ctrl+C, or after DEMO_SECONDS (default 30).

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Makes web/page/coast.json, the page's built-in base map, from GSHHG.
 
 Needs Debian's gmt and gmt-gshhg-low (scripts/install-deps.sh gmt gmt-gshhg-low).

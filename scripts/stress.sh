@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The stress half of the test command: the whole suite under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer,
 # and every fuzz target for a bounded time. Exits non-zero on any finding.

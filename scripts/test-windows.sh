@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the Windows programs with MinGW-w64 and runs the Windows tests
 # under Wine: the core unit tests, rigplotd.exe with COM1 on a pseudo-terminal
 # (its live page's status and events included),

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds RIGPLOT and runs every test. Exits non-zero on any failure. Every
 # build directory is inside this checkout and every run makes its own
 # temporary directories, X displays and Wine prefix, so two checkouts may run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // rigplotd: the radio link with no window, for headless stations and services.
 //
 // Reads RIGPLOT.ini from the current directory, opens the port and runs the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the running service is told from outside: stop, clear the table, or
 // reopen the output files.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Service events on POSIX: signals, taken synchronously with sigwait.
 #include <signal.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Service events on Windows: console control events.
 //
 // The system calls the handler on a thread of its own. Ctrl+C and Ctrl+Break

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What rigplotd tells the service manager that started it: ready, still
 // alive, stopping.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Notifications to systemd through libsystemd's sd_notify.
 #include <systemd/sd-daemon.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows: no service manager to tell; rigplotd.exe runs in a console.
 #include <functional>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line shared by rigplot, rigplotd and their Windows builds.
 //
 // No option: the program does exactly what it does without a command line

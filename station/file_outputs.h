@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file outputs the command line asks for, beside the map script.
 // Thread: the front end's, once before the link starts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A hub station: the merged table of many receivers with the files and the
 // page the command line asks for, in place of the radio link.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A station: the radio link with the outputs and the page the command line
 // asks for, set up, run and stopped the same way by every front end.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history file the command line asks for: its store among the link's
 // outputs, and the page's track paths.
 // Thread: the front end's, once in Station::Open before the link opens.

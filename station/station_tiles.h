@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page's own map tiles from an MBTiles file (--tiles mbtiles:PATH).
 // Thread: the front end's, once while the command line is read.
 #pragma once

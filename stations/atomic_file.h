@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a whole file in one step, for every file that is rewritten after
 // each report (the map script, GeoJSON, KML).
 //

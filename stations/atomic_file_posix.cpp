@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a file in one step on POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>

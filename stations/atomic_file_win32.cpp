@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a file in one step on Windows.
 #include <fcntl.h>
 #include <io.h>

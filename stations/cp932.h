@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The byte classes of code page 932, as the radio sends its texts: a lead
 // byte starts a two-byte character, whose trail byte may look like ASCII
 // (0x5C, a backslash, among them); a kana byte is a half-width character.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The station table as GeoJSON (RFC 7946): a FeatureCollection with one
 // Point feature per station in slot order. The file output and the live page
 // serve the same bytes.

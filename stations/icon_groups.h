@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The icon-group catalogue and the heading rule that picks a station's group.
 //
 // Owns: constant data only. The 95 group lines are fixed: five moving-station

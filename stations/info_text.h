@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A station's information text: the map script's info value, and the KML
 // description made from the same rule with its own labels.
 // Thread: pure, callable from any thread.

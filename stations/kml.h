@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The station table as KML 2.2 for Google Earth, Marble and other globes:
 // one Placemark per station in slot order, named by callsign, with the map
 // script's information text as its description and a style per icon group.

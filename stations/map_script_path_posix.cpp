@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the map script lives on POSIX systems.
 #include <stdlib.h>
 

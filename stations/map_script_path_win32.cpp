@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the map script lives on Windows.
 #include <cstdlib>
 #include <string>

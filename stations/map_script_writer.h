@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The map script writer: rewrites the one file the map viewer reads.
 //
 // Owns: the file replacer, and a reusable render buffer.

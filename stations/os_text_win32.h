@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Paths and error texts for the Windows file calls.
 #pragma once
 

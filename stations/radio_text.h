@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Radio texts in the open formats: code page 932 as the radio sends it, read
 // into UTF-8 (escaped for each format by text_escape.h).
 //

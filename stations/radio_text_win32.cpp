@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code page 932 through the system's own table.
 #include <windows.h>
 

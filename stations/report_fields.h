@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stored report's fields read as values, shared by the map script and the
 // open formats so that every file shows a station the same way.
 // Thread: pure functions, callable from any thread.

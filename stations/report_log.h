@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report log: every stored report appended as one CSV line (RFC 4180,
 // UTF-8, CR LF) to DIR/rigplot-YYYY-MM-DD.csv, by the local date of
 // reception, with a header line at the top of each file.

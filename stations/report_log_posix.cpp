@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report log's files on POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>

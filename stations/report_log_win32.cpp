@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report log's files on Windows.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A station output: something the radio link refreshes after every stored
 // report (the map script, an open-format file, a report log, a live feed).
 //

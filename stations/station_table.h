@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The station table: the latest report of every station heard, keyed by callsign.
 //
 // Owns: 100 slots in order of first appearance and the count of used slots.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One stored report decoded for the open formats (GeoJSON, KML, the report
 // log, the live page): read from the radio's texts once, formatted by every
 // output from here. The map script keeps its own byte-exact path from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 text escaped for the formats that carry it: JSON strings, XML (and
 // HTML) character data and attribute values, and the report log's CSV
 // fields. Bytes from 0x80 up pass as they are: the input is valid UTF-8

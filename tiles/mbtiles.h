@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An MBTiles file of raster map tiles, read for the page.
 //
 // The file is one SQLite database: `metadata(name, value)` and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Rewrites the map scripts that the captured sessions in tests/data/sessions
 # must produce, after a change of behaviour made on purpose. Review the diff
 # before committing it: every changed line is a changed output.

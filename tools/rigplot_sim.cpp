@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // rigplot-sim: a stand-in for a D-STAR radio on the receiver's serial port.
 //
 //   $ rigplot-sim --stations 30

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's end of the serial line: a new pseudo-terminal, whose other
 // side the receiver opens like a serial port, or a real tty device.
 //

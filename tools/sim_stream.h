@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulated D-STAR radio's serial traffic: position reports of a set of
 // moving and fixed stations, as the radio passes them out of its data port.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Writes the page's files into one C++ source, run by the build:
 #   cmake -D PAGE_DIR=... -D LEAFLET_DIR=... -D OUTPUT=... -D GZIP=... [-D BROTLI=...]
 #     -P embed_assets.cmake

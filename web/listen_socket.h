@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What differs between the operating systems for the page's sockets.
 // Thread: the owner's, before the server's thread runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The live feed: the station table as the page shows it, kept by the receive
 // worker and read by any number of page clients.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page's files, built into the program (web/embed_assets.cmake makes the
 // table from web/page and Debian's Leaflet), so the page works offline and
 // no file is read for a request. Their compressed forms are made by the build,

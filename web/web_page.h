@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The live map page of a radio link.
 //
 //   RadioLink link(sink);

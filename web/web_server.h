@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page's HTTP server: a read-only view of the live feed and the link's status.
 //
 // Owns: the listening socket, every connection, the page's assets (built into

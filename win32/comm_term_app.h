@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object: start-up, and the about and exit commands.
 // Thread: the UI thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The document: empty. It exists because the single-document model needs
 // one; nothing ever marks it modified, so closing never asks to save.
 // Thread: the UI thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The view: the frame's blank client, and the owner of the station's life.
 //
 // Constructing it reads RIGPLOT.ini, opens the port and creates the receive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of the single-document framework the program is built on,
 // written for plain Win32: run-time classes, command targets, windows that
 // hand their messages to their objects, the document, the view, the frame,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Makes the program's icon file from the desktop program's XPM images.
 
 usage: make_icon.py out.ico image.xpm [image.xpm ...]

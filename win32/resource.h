@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource and command ids of the Windows desktop program, shared by the
 // resource script and the code. Plain defines: windres reads this file too.
 #pragma once

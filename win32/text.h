@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's texts are UTF-8 in the source; windows take UTF-16, so they
 // read the same on any system code page.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Reads the open formats back with independent readers (json, xml.etree,
 csv) and checks them against the map script, station by station.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays a radio stream into the station table and, after every report,
 // writes the map script and the three open formats into a directory, as the
 // radio link does. check_formats.py reads the files back. Every report gets

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A radio on a pseudo-terminal that sends reports when told to.
 
 Prints the port name for RIGPLOT.ini (e.g. "pts/3") on its first line, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main frame's place and size for a screen: a fifth of the width, a tenth
 // of the height, left edge at two fifths, top at 45 hundredths, truncated.
 #include "desktop/frame_geometry.h"

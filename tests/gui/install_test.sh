@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a scratch prefix and checks where the desktop
 # program, its menu entry and its icons land.
 #   install_test.sh BUILD_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # rigplot's real window under Xvfb with a window manager, one case per run:
 #   window_test.sh CASE [ARG]
 # Each run starts its own X server and window manager, uses a fresh home and

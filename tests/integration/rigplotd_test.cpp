@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // rigplotd as an operator runs it: in a directory holding RIGPLOT.ini, with
 // a pseudo-terminal standing in for the radio.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The captured sessions sent through a pseudo-terminal into rigplotd, cut
 // into random writes so its reads split anywhere: the map script it leaves
 // must be the one kept with each session, and it must have stored exactly

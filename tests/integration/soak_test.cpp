@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A busy channel for a long while, squeezed: rigplot-sim at full speed with
 // 100 stations into rigplotd, a reader re-reading the map script all the
 // while. The reader must only ever see whole files, no report may be lost

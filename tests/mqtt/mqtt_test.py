@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """rigplotd publishing to a real mosquitto, started here on a free loopback
 port with its own configuration and data folder (no system service).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program started by a test: in a directory, with TEMP pointing there and
 // its output (stdout and stderr) going to a file. Killed and reaped when the
 // test lets go of it.

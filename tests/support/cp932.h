@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code page 932 and UTF-8 through iconv, independent of the code under test:
 // expected texts are written readable and converted. The Windows test run
 // has an iconv over the system's code page tables (tests/wine/compat).

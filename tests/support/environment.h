@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An environment variable set for one test and put back as it was after it.
 // The Windows test run gets setenv and unsetenv from tests/wine/compat.
 #pragma once

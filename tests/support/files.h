@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole files and scratch directories, through the standard library only, so
 // that the Linux and the Windows test runs share them.
 #pragma once

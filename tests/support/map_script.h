@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The map script as the tests read it: cut into lines, checked whole, and
 // masked where it changes from run to run (the theme line's time, every
 // receivedAt and the file's own path), so that it compares with a kept copy.

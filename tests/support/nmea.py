@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Reports as a radio sends them, with valid checksums, for the Python tests."""
 
 # A position in Tokyo, at rest, heading 123.4.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for tests that talk to the radio link through a pseudo-terminal:
 // the test plays the radio on the master side, the code under test opens the
 // slave by its path.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A radio played on a pseudo-terminal, for the Python tests."""
 import os
 import tty

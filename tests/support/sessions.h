@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Captured sessions: the bytes a radio sent, each with the map script they
 // must produce (tests/data/sessions/NAME.nmea and NAME.mps, kept masked; see
 // map_script.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Station reports for the table and map script tests: a report with every
 // field filled, and a store under the table's lock.
 #pragma once

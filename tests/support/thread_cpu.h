@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CPU time of a running thread, for checks that the worker rests and for
 // what the benchmarks say it costs. Linux only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting for another thread or process to get somewhere. The deadline is
 // generous, so that a busy machine passes too: a wait that is met returns at
 // once, only a failing test pays for it.

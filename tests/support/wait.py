@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Waits on events with a deadline, for the Python tests."""
 import time
 

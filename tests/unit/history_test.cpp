@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history file: reports kept with every field, files it must not touch,
 // retention, the page's track answers, the GPX against its schema, the log
 // import, and a writer killed in the middle of a burst.

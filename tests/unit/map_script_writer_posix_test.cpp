@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The map script on disk, POSIX side: the new file is swapped in beside the
 // old one, failures keep the old file, and the path comes from TEMP or TMPDIR.
 // The report log on a full disk.

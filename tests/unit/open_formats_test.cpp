@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open formats: radio texts read as code page 932 into UTF-8 and escaped
 // for JSON, XML and CSV, one station in each format, and the report log's
 // day files. Python's readers check whole files of captured sessions and

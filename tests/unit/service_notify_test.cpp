@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // rigplotd's notifications to systemd: the watchdog pings only while the
 // worker is alive, and not at all once stopped or when no watchdog was asked.
 #include "service/service_notify.h"

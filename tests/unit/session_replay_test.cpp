@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every captured session, replayed through the parser and the station table,
 // must give the map script kept beside it: read whole, byte by byte and in
 // random reads. RIGPLOT_REGEN_SESSIONS=1 rewrites the kept map scripts

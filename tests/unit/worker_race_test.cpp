@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker at full speed while other threads clear the table, read it and
 // finally stop it in mid-stream. Meant for the ThreadSanitizer build too,
 // which sees any access that the table's lock does not order.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """The live map page of rigplotd, over real sockets and in a real browser.
 
 rigplotd runs in its own folder, fed by a radio played here on a

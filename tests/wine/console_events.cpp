@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helper for rigplotd.exe under Wine: starts the program, waits until it
 // listens and then for a line on our stdin, sends it a console control event,
 // and exits with the program's exit code (its stderr copied to ours).

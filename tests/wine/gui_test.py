@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """rigplot.exe under Wine, in Xvfb with a window manager, in a Japanese locale.
 
 The program traces its steps to stderr (RIGPLOT_TRACE=1); the test drives it

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """rigplotd.exe under Wine, with COM1 on a pseudo-terminal: this side plays the
 radio (see wine_session.py for the set-up)."""
 import json

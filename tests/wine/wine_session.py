@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """What the Wine tests share: a booted prefix whose COM1 and TEMP point into a
 scratch directory, a pseudo-terminal that plays the radio, reports with valid
 checksums, and the map script as the program under test leaves it.

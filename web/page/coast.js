@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built-in base map: land, lakes and borders from /coast.json, drawn
 // under the stations when the page has no tiles, its tiles do not load (no
 // internet) or they come from a file that covers one area. The file holds rings as deltas in thousandths of a degree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The live map: markers and a list of the heard stations, kept current from
 // the program's /events stream. Texts from the air go into the page only as
 // text (textContent, SVG attributes), never as markup.

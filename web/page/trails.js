@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Trails, and the stations the history file remembers after a restart.
 // Both come from /tracks.geojson, which answers only when the program keeps a
 // history file; without one the control stays hidden and the page is as it

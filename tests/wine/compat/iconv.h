@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // iconv for the Windows test build, which has no libiconv: the two
 // conversions the tests use (UTF-8 and code page 932, either way) through
 // the system's own code page tables. Like iconv, a conversion that meets a

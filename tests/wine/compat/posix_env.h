@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // setenv and unsetenv for the Windows test build, whose C runtime has only
 // _putenv_s. Forced into every test source there.
 #pragma once

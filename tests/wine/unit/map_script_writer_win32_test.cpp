@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The map script on disk, Windows side: TEMP and "\0.mps", the rendered
 // bytes exactly (CR LF written once), and a replace that waits briefly for a
 // viewer holding the old file, then keeps it for the next report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file on Windows: read with CreateFileA and no sharing, the
 // port name turned into a \\.\ device path.
 #include <gtest/gtest.h>

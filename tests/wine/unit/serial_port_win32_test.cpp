@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port's failures on Windows, where no port is needed: a port
 // that does not exist, a device that is no serial port, an empty name.
 // The port itself is exercised through a pseudo-terminal by the Wine tests.
