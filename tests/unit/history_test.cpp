@@ -172,14 +172,17 @@ TEST(HistoryDb, RefusesFilesItDoesNotKnowAndLeavesThemAsTheyAre) {
     std::vector<HistoryRow> rows(2000, Point("JA1ABC", 1, 35, 139, "a message of some length"));
     Insert(db, rows);
   }
-  std::system(
-      ("sqlite3 '" + dir / "damaged.sqlite" + "' 'PRAGMA wal_checkpoint(TRUNCATE)'").c_str());
+  ASSERT_EQ(
+      std::system(
+          ("sqlite3 '" + dir / "damaged.sqlite" + "' 'PRAGMA wal_checkpoint(TRUNCATE)'").c_str()),
+      0);
   std::string damaged = test::ReadWholeFile(dir / "damaged.sqlite");
   ASSERT_GT(damaged.size(), 40000u);
   std::fill(damaged.begin() + 20000, damaged.begin() + 30000, '\xff');
   test::WriteWholeFile(dir / "damaged.sqlite", damaged);
-  std::system(("sqlite3 '" + dir / "newer.sqlite" + "' 'PRAGMA user_version=2'").c_str());
-  std::system(("sqlite3 '" + dir / "other.sqlite" + "' 'CREATE TABLE t(x)'").c_str());
+  ASSERT_EQ(std::system(("sqlite3 '" + dir / "newer.sqlite" + "' 'PRAGMA user_version=2'").c_str()),
+            0);
+  ASSERT_EQ(std::system(("sqlite3 '" + dir / "other.sqlite" + "' 'CREATE TABLE t(x)'").c_str()), 0);
   test::WriteWholeFile(dir / "garbage.sqlite", std::string(4096, 'x'));
   const struct {
     const char* legend;
