@@ -512,7 +512,12 @@ class BrowserTest(Session):
                          "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"]:
             options.add_argument(argument)
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        # Chromium keeps its crash reports and settings under HOME whatever the
+        # profile: give it one of its own, inside the profile.
+        home = os.path.join(cls.profile, "home")
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + "/.config",
+                   XDG_CACHE_HOME=home + "/.cache", XDG_DATA_HOME=home + "/.local/share")
+        cls.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver", env=env), options=options)
 
     @classmethod
     def tearDownClass(cls):
