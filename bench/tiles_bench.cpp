@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/moving_report.h"
 #include "radio/radio_link.h"
 #include "radio/receive_worker.h"
 #include "station/station_tiles.h"
@@ -83,14 +84,7 @@ int MakeTileFile(const std::string& path, int megabytes) {
 }
 
 std::string StationReport(int n, int step) {
-  char body[96];
-  std::snprintf(body, sizeof body,
-                "GPRMC,%02d%02d%02d,A,35%02d.%04d,N,139%02d.%04d,E,%03d.%d,%03d.0,071226,,,A",
-                n % 24, step % 60, (n * 7) % 60, n % 60, (n * 37 + step) % 10000, (n * 3) % 60,
-                (n * 53 + step) % 10000, n % 90, n % 10, (n * 36 + step) % 360);
-  char line[40];
-  std::snprintf(line, sizeof line, "JA%dT%03d,%02d msg %d", n % 10, n, n % 15, step);
-  return test::Report(body, line);
+  return bench::MovingStationReport(n, step, 'T');
 }
 
 // The file, made once for every benchmark here, and the link serving it.
