@@ -108,7 +108,7 @@ int RunHub(const rigplot::CommandLine& options) {
 
 int main(int argc, char** argv) {
   const rigplot::CommandLine options =
-      rigplot::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+      rigplot::ParseCommandLine(rigplot::ServiceArguments(argc, argv));
   const std::string events = std::string("\n") + rigplot::kServiceEventsHelp;
   const int answered = rigplot::AnswerWithoutRunning(options, "rigplotd", events.c_str());
   if (answered >= 0) return answered;

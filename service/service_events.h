@@ -10,7 +10,14 @@
 // events before any other thread exists and then waits for them.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace rigplot {
+
+// The command line's arguments after the program's name, in UTF-8 as every
+// path option is read (Windows hands main() its code page's bytes).
+std::vector<std::string> ServiceArguments(int argc, char** argv);
 
 enum class ServiceEvent {
   kStop,

@@ -9,6 +9,10 @@
 
 namespace rigplot {
 
+std::vector<std::string> ServiceArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 namespace {
 
 sigset_t ServiceSignals() {

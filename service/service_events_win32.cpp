@@ -6,6 +6,7 @@
 // end the process as soon as the handler returns, so there the handler never
 // returns: the main thread runs the stop sequence and ends the process with
 // status 0 (the system allows it about five seconds).
+#include <shellapi.h>
 #include <windows.h>
 
 #include <condition_variable>
@@ -15,6 +16,23 @@
 #include "service/service_events.h"
 
 namespace rigplot {
+
+std::vector<std::string> ServiceArguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 1; i < count; ++i) {
+    const int length = static_cast<int>(wcslen(wide[i]));
+    std::string arg(WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr),
+                    '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), static_cast<int>(arg.size()),
+                        nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  LocalFree(wide);
+  return args;
+}
 
 namespace {
 
