@@ -4,9 +4,9 @@
 # rigplot-<version>-windows-x64.zip in the build directory.
 
 # What the .exe files carry from others, one notice each from
-# packaging/notices: the HTTP library, the map library and the runtime that
+# packaging/notices: the HTTP library, the map library, SQLite and the runtime that
 # -static links in.
-set(RIGPLOT_WINDOWS_NOTICES boost leaflet mingw-w64 gcc-runtime)
+set(RIGPLOT_WINDOWS_NOTICES boost leaflet sqlite mingw-w64 gcc-runtime)
 set(RIGPLOT_NOTICES_TEXT
   "RIGPLOT for Windows carries these parts made by others, each under its own licence.\n")
 # The page's coastline keeps its licence next to it.

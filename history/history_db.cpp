@@ -145,7 +145,10 @@ HistoryOpen HistoryDb::Open(const std::string& path, bool readOnly, std::string&
   Close();
   m_path = path;
   std::error_code ec;
-  if (readOnly && !std::filesystem::exists(path, ec)) {
+  // The path is UTF-8 on every system; a narrow path would be read in the
+  // Windows code page.
+  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+  if (readOnly && !std::filesystem::exists(file, ec)) {
     error = path + ": no such file";
     return HistoryOpen::kUnavailable;
   }

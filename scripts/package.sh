@@ -89,6 +89,7 @@ for target in "${targets[@]}"; do
     windows)
       echo "== Windows zip and installer (cross-built)"
       scripts/install-deps.sh g++-mingw-w64-x86-64 python3 nsis libboost-dev brotli libjs-leaflet
+      scripts/sqlite-source.sh "$builds/windows/sqlite"
       cmake -S . -B "$builds/windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=Release -DRIGPLOT_TESTS=OFF
       cmake --build "$builds/windows" -j"$(nproc)"

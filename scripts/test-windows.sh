@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Cross-builds the Windows programs with MinGW-w64 and runs the Windows tests
 # under Wine: the core unit tests, rigplotd.exe with COM1 on a pseudo-terminal
-# (its live page's status and events included),
+# (its live page's status and events, history and MBTiles tiles included),
 # and rigplot.exe in Xvfb with a window manager in a Japanese locale. Checks
 # the release zip, and installs, starts and uninstalls the installer. Exits
 # non-zero on any failure.
@@ -23,6 +23,7 @@ if ! locale -a | grep -qx 'ja_JP.utf8'; then
 fi
 
 build=${RIGPLOT_WIN_BUILD:-build-win}
+scripts/sqlite-source.sh "$build/sqlite"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j"$(nproc)"

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "mqtt/mqtt_output.h"
-#include "station/station_history.h"
 #include "station/station_tiles.h"
 
 #ifndef RIGPLOT_VERSION
@@ -94,7 +93,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (option == "--log") {
       line.logDir = value;
     } else if (option == "--history") {
-      if (!HistoryBuilt()) return Failed("this build keeps no history; --history is not available");
       line.historyPath = value;
     } else if (option == "--history-days") {
       const char* last = value.data() + value.size();
@@ -117,9 +115,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       }
     } else if (option == "--tiles") {
       if (value.rfind("mbtiles:", 0) == 0) {
-        if (!TilesBuilt()) {
-          return Failed("this build cannot read MBTiles files; --tiles mbtiles: is not available");
-        }
         std::string error;
         if (!UseMbTiles(value.substr(8), line.web, error)) return Failed("--tiles: " + error);
       } else {
@@ -191,26 +186,21 @@ std::string UsageText(const std::string& program) {
          "Options:\n"
          "  --geojson PATH    also rewrite PATH as GeoJSON after every report\n"
          "  --kml PATH        also rewrite PATH as KML after every report\n"
-         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n" +
-         std::string(
-             HistoryBuilt()
-                 ? "  --history PATH    keep every report in the SQLite file PATH; the page\n"
-                   "                    then draws tracks\n"
-                   "  --history-days N  reports kept there, in days (default 30; 0 keeps all)\n"
-                 : "") +
-         "  --web ADDR:PORT   serve the live map page there (default " + WebSettings::kDefaultHost +
-         ":" + std::to_string(WebSettings::kDefaultPort) +
+         "  --log DIR         append every report to DIR/rigplot-YYYY-MM-DD.csv\n"
+         "  --history PATH    keep every report in the SQLite file PATH; the page\n"
+         "                    then draws tracks\n"
+         "  --history-days N  reports kept there, in days (default 30; 0 keeps all)\n"
+         "  --web ADDR:PORT   serve the live map page there (default " +
+         WebSettings::kDefaultHost + ":" + std::to_string(WebSettings::kDefaultPort) +
          ";\n"
          "                    port 0 takes any free port)\n"
          "  --web off         serve no page\n"
          "  --web-clients N   page connections served at once (default 256)\n"
          "  --tiles URL       map tiles for the page, {z}/{x}/{y} in the URL;\n"
-         "                    none for a plain background (default OpenStreetMap)\n" +
-         std::string(TilesBuilt()
-                         ? "  --tiles mbtiles:FILE\n"
-                           "                    serve the page's tiles from the MBTiles\n"
-                           "                    file FILE (png, jpg or webp), no internet needed\n"
-                         : "") +
+         "                    none for a plain background (default OpenStreetMap)\n"
+         "  --tiles mbtiles:FILE\n"
+         "                    serve the page's tiles from the MBTiles\n"
+         "                    file FILE (png, jpg or webp), no internet needed\n"
          "  --mqtt URL        publish every report to an MQTT broker:\n"
          "                    mqtt://[USER@]HOST[:PORT] (1883) or mqtts://... (8883);\n"
          "                    the password from --mqtt-password-file or the\n"

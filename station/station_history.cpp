@@ -35,10 +35,6 @@ class TrackReader {
 
 }  // namespace
 
-bool HistoryBuilt() {
-  return true;
-}
-
 LinkResult AddHistory(const CommandLine& options, RadioLink& link, WebSettings& web,
                       const LinkEventSink& sink) {
   if (options.historyPath.empty()) return {};

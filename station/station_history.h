@@ -10,9 +10,6 @@
 
 namespace rigplot {
 
-// False in a build without SQLite, where --history is refused.
-bool HistoryBuilt();
-
 // With --history: opens the file and adds its store to `link`, and the
 // track paths to `web`. A file that cannot be opened or made is said once to
 // the sink and the station runs without history; a newer or foreign file

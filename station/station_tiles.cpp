@@ -21,10 +21,6 @@ std::string PlainText(const std::string& html) {
 
 }  // namespace
 
-bool TilesBuilt() {
-  return true;
-}
-
 bool UseMbTiles(const std::string& path, WebSettings& web, std::string& error) {
   std::shared_ptr<MbTiles> tiles = MbTiles::Open(path, error);
   if (!tiles) return false;

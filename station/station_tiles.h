@@ -9,9 +9,6 @@
 
 namespace rigplot {
 
-// False in a build without SQLite, where --tiles mbtiles: is refused.
-bool TilesBuilt();
-
 // Opens the file read-only and points the page at it: the tile paths under
 // /tiles/, the layer's zooms, bounds and centre, and its attribution. False
 // with the reason when the file is missing, damaged or holds vector tiles.

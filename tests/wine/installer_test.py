@@ -123,7 +123,7 @@ class InstallerTest(unittest.TestCase):
                          QUIET_UNINSTALL_STRING, entry)
         with open(os.path.join(INSTALL_DIR, "THIRD-PARTY-NOTICES.txt"), "rb") as f:
             notices = f.read()
-        for part in (b"Leaflet", b"winpthreads", b"GCC Runtime Library Exception"):
+        for part in (b"Leaflet", b"SQLite", b"winpthreads", b"GCC Runtime Library Exception"):
             self.assertIn(part, notices)
         self.assertNotIn(b"\n", notices.replace(b"\r\n", b""), "CR LF line ends")
         listed = subprocess.run(["wine", "uninstaller", "--list"], env=wine_env(),
