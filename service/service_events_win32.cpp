@@ -6,8 +6,9 @@
 // end the process as soon as the handler returns, so there the handler never
 // returns: the main thread runs the stop sequence and ends the process with
 // status 0 (the system allows it about five seconds).
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <condition_variable>
 #include <cstdlib>
