@@ -87,6 +87,7 @@ void HistoryStore::Close() {
   }
   m_wake.notify_one();
   if (m_writer.joinable()) m_writer.join();
+  m_db.Checkpoint();
   m_db.Close();
 }
 
