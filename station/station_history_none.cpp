@@ -10,4 +10,9 @@ LinkResult AddHistory(const CommandLine&, RadioLink&, WebSettings&, const LinkEv
   return {};
 }
 
+LinkResult AddHubHistory(const CommandLine&, HubSettings&, WebSettings&, const LinkEventSink&,
+                         std::unique_ptr<StationOutput>&) {
+  return {};
+}
+
 }  // namespace rigplot
