@@ -8,6 +8,7 @@ Environment: RIGPLOT_BIN_DIR (the build folder holding rigplotd).
 import getpass
 import json
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -16,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 from datetime import datetime
 
@@ -346,9 +348,9 @@ class MqttTest(Session):
         wait_until("the hub connected", lambda: hub.line("connected"), seen=lambda: hub.lines)
         page = EventStream(hub.url)
 
-        def merged():
+        def merged(path=geojson):
             try:
-                with open(geojson, encoding="utf-8") as f:
+                with open(path, encoding="utf-8") as f:
                     return {s["properties"]["callsign"]: s for s in json.load(f)["features"]}
             except (FileNotFoundError, ValueError):
                 return {}
@@ -460,6 +462,42 @@ class MqttTest(Session):
         self.assertTrue(refused.stderr.startswith(b"The history file cannot be used"), refused.stderr)
         with open(foreign, "rb") as f:
             self.assertEqual(f.read(), b"x" * 4096)
+
+        # A full disk, played by a file size limit the hub inherits (writes past it fail, with
+        # SIGXFSZ ignored): said once, and the hub merges on.
+        said, full_geojson = os.path.join(self.folder, "full.txt"), os.path.join(self.folder, "full.geojson")
+        limit = resource.getrlimit(resource.RLIMIT_FSIZE)
+        ignored = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (64 * 1024, limit[1]))
+        try:
+            with open(said, "wb") as err:
+                full = subprocess.Popen([os.path.join(BIN, "rigplotd"), "--no-radio", "--web", "off", "--mqtt",
+                                         broker.url(), "--subscribe", "rigplot/+/report", "--geojson",
+                                         full_geojson, "--history", os.path.join(self.folder, "full.sqlite")],
+                                        stderr=err, restore_signals=False)
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, limit)
+            signal.signal(signal.SIGXFSZ, ignored)
+        self.addCleanup(lambda: full.poll() is None and (full.kill(), full.wait()))
+
+        def lines():
+            with open(said, encoding="utf-8") as f:
+                return f.read().splitlines()
+        wait_until("the full hub connected", lambda: "connected" in "".join(lines()), seen=lines)
+        # One commit per report: the write-ahead log outgrows the limit within a few.
+        for n in range(1, 201):
+            self.radio.send(report(f"JF1F{n:03d}"))
+            time.sleep(0.05)
+            if "cannot be written" in "".join(lines()):
+                break
+        wait_until("the full disk said", lambda: "cannot be written" in "".join(lines()), seen=lines)
+        self.radio.send(report("JF1LAST"))
+        wait_until("a report after it merged", lambda: "JF1LAST" in merged(full_geojson),
+                   seen=lambda: merged(full_geojson))
+        full.send_signal(signal.SIGTERM)
+        self.assertEqual(full.wait(timeout=30), 0, lines())
+        self.assertEqual(sum("cannot be written" in line for line in lines()), 1, lines())
+        self.assertIn("stopped after", lines()[-1])
 
 
 if __name__ == "__main__":
