@@ -8,7 +8,7 @@
 // (counted); a write that fails (disk full, read-only folder) makes Publish
 // answer false with the reason until a later write succeeds, so the link says
 // it once and goes on. Reports older than the retention are deleted when the
-// writer starts and once a day after.
+// writer starts and once a day after, by the settings' clock.
 //
 // Owns: the writer thread and its connection to the file.
 // Thread: Open and Close on the front end's; Publish on the worker's, with
@@ -66,7 +66,8 @@ class HistoryStore : public StationOutput {
   bool Queue(const StationRecord& station, std::string& osError) { return Push(station, osError); }
   // Queues a report decoded already: a hub's, with the receiver that heard it.
   bool Queue(HistoryRow row, std::string& osError) { return Push(std::move(row), osError); }
-  // Writes what is queued, then ends the writer.
+  // Writes what is queued, then ends the writer; the file is then whole by
+  // itself, whoever still reads it.
   void Close() override;
 
   // Reports written and committed so far, and reports dropped.
