@@ -121,6 +121,12 @@ void HistoryDb::Close() {
   m_db = nullptr;
 }
 
+void HistoryDb::Checkpoint() {
+  if (m_db != nullptr) {
+    sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
+}
+
 std::string HistoryDb::Error(std::string_view what) const {
   std::string text = m_path + ": " + std::string(what);
   if (m_db != nullptr) text += std::string(": ") + sqlite3_errmsg(m_db);

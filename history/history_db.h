@@ -74,6 +74,11 @@ class HistoryDb {
   void Close();
   bool isOpen() const { return m_db != nullptr; }
 
+  // Copies what the write-ahead log holds into the file itself, waiting for
+  // no reader, so that the file alone is whole even when another connection
+  // (the page's) outlives this one and keeps the log.
+  void Checkpoint();
+
   bool Begin(std::string& error);
   bool Commit(std::string& error);
   void Rollback();

@@ -26,6 +26,10 @@ std::optional<double> ReadNumber(const char* text, std::size_t length) {
 HistoryRow RowFromRecord(const StationRecord& station, const std::string& receiver) {
   StationView view;
   BuildStationView(view, station);
+  return RowFromView(view, receiver);
+}
+
+HistoryRow RowFromView(const StationView& view, const std::string& receiver) {
   HistoryRow row;
   row.received = view.receivedTime == static_cast<std::time_t>(-1)
                      ? static_cast<std::int64_t>(std::time(nullptr))
@@ -61,8 +65,7 @@ bool HistoryStore::Publish(const StationTable& table, int slot, std::string& osE
   return Queue(table.slot(slot), osError);
 }
 
-bool HistoryStore::Queue(const StationRecord& station, const std::string& receiver,
-                         std::string& osError) {
+bool HistoryStore::Push(Queued report, std::string& osError) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_queue.size() >= kQueueLimit) {
@@ -70,7 +73,7 @@ bool HistoryStore::Queue(const StationRecord& station, const std::string& receiv
       osError = "the history file is not written fast enough; reports are dropped";
       return false;
     }
-    m_queue.push_back({station, receiver});
+    m_queue.push_back(std::move(report));
     if (m_failing.load()) osError = m_failure;
   }
   m_wake.notify_one();
@@ -84,6 +87,7 @@ void HistoryStore::Close() {
   }
   m_wake.notify_one();
   if (m_writer.joinable()) m_writer.join();
+  m_db.Checkpoint();
   m_db.Close();
 }
 
@@ -95,14 +99,12 @@ void HistoryStore::Prune(std::int64_t now) {
 }
 
 void HistoryStore::WriterLoop() {
-  std::int64_t nextPrune = 0;
+  std::int64_t nextPrune = m_settings.now();
+  Prune(nextPrune);
+  nextPrune += kDay;
   std::vector<Queued> batch;
+  HistoryRow decoded;
   for (;;) {
-    const auto now = static_cast<std::int64_t>(std::time(nullptr));
-    if (now >= nextPrune) {
-      Prune(now);
-      nextPrune = now + kDay;
-    }
     {
       std::unique_lock<std::mutex> lock(m_lock);
       m_wake.wait_for(lock, std::chrono::hours(1),
@@ -110,6 +112,13 @@ void HistoryStore::WriterLoop() {
       if (m_queue.empty() && m_stopping) return;
       batch.swap(m_queue);
     }
+    // Before the batch: once its reports are committed, a prune that was due is done.
+    if (const std::int64_t now = m_settings.now(); now >= nextPrune) {
+      Prune(now);
+      nextPrune = now + kDay;
+    }
+    // A quiet hour tells nothing new about the disk.
+    if (batch.empty()) continue;
     std::string error;
     std::size_t written = 0;
     while (written < batch.size() && error.empty()) {
@@ -121,7 +130,12 @@ void HistoryStore::WriterLoop() {
       while (done < batch.size() &&
              ((done - written) % 64 != 0 ||
               std::chrono::steady_clock::now() - started < kTransactionWork)) {
-        if (!m_db.Insert(RowFromRecord(batch[done].station, batch[done].receiver), error)) break;
+        const HistoryRow* row = std::get_if<HistoryRow>(&batch[done]);
+        if (row == nullptr) {
+          decoded = RowFromRecord(std::get<StationRecord>(batch[done]));
+          row = &decoded;
+        }
+        if (!m_db.Insert(*row, error)) break;
         ++done;
       }
       if (!error.empty()) {

@@ -2,7 +2,7 @@
 // The hub: takes reports from an MQTT broker instead of a radio and keeps
 // them in a merged table (merged_table.h): GeoJSON and KML files rewritten,
 // and the page's feed given, after each batch of reports; every report
-// appended to the CSV log.
+// appended to the CSV log and handed to the history.
 //
 // Owns: the broker connection (the library's thread reads and merges), the
 // merged table and a thread of its own that renders and writes, so that a
@@ -36,6 +36,11 @@ struct HubSettings {
   std::string logDir;       // empty for none
   // After each batch, on the hub's writer thread: the table as GeoJSON and KML.
   std::function<void(std::string geojson, std::string kml)> rendered;
+  // Every report merged from the broker, with its receiver, on the
+  // connection's thread: it queues and returns, never waits on a disk. False
+  // with the reason while it fails, said once per change under `historyName`.
+  std::function<bool(const HubReport& report, std::string& error)> history;
+  std::string historyName;
 };
 
 struct HubCounts {

@@ -91,8 +91,9 @@ class MosquittoHub : public Hub {
   }
   MergedTable m_table;
   HubCounts m_counts;
-  HubReport m_report;  // reused by the library's thread
-  HubReport m_own;     // reused by the writer
+  HubReport m_report;          // reused by the library's thread
+  std::string m_historyError;  // the same
+  HubReport m_own;             // reused by the writer
   struct Logged {
     StationView view;
     std::time_t arrived;
@@ -220,6 +221,11 @@ void MosquittoHub::Take(std::string_view topic, std::string_view payload) {
   }
   if (logFull) Say(m_settings.logDir + " is too far behind: reports not logged from here on");
   if (drop == HubDrop::kNone) {
+    if (m_settings.history) {
+      m_historyError.clear();
+      const bool kept = m_settings.history(m_report, m_historyError);
+      Health(m_settings.historyName, kept, m_historyError);
+    }
     Wake();
   } else if (first) {
     Say("dropping MQTT payloads that are " + std::string(HubDropName(drop)) + " (first on " +

@@ -22,6 +22,12 @@ void Say(const std::string& line) {
   std::fprintf(stderr, "rigplotd: %s\n", line.c_str());
 }
 
+// A start that failed: the message the desktop program shows, then the OS's words.
+int Failed(const rigplot::LinkResult& result) {
+  std::fprintf(stderr, "%s\n%s\n", rigplot::FailureMessage(result.failure), result.osError.c_str());
+  return 1;
+}
+
 int Run(const rigplot::CommandLine& options) {
   using namespace rigplot;
 
@@ -34,10 +40,7 @@ int Run(const rigplot::CommandLine& options) {
   Station station(options, &Say);
   LinkResult result = station.Open();
   if (result) result = station.Start();
-  if (!result) {
-    std::fprintf(stderr, "%s\n%s\n", FailureMessage(result.failure), result.osError.c_str());
-    return 1;
-  }
+  if (!result) return Failed(result);
   Say(station.Describe());
   NotifyReady("listening on " + station.link().config().portPath);
   ServiceWatchdog watchdog([&station] { return !station.workerStuck(); });
@@ -72,6 +75,7 @@ int RunHub(const rigplot::CommandLine& options) {
     return 1;
   }
   HubStation hub(options, &Say);
+  if (const LinkResult opened = hub.Open(); !opened) return Failed(opened);
   std::string error;
   if (!hub.Start(error)) {
     Say("cannot start the hub: " + error);

@@ -166,8 +166,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return Failed("--no-radio needs --subscribe FILTER: a hub takes its reports from the broker");
   }
   // Options a hub would otherwise leave unheeded.
-  if (line.noRadio && (!line.historyPath.empty() || line.mqtt.homeAssistant)) {
-    return Failed("--no-radio: a hub keeps no --history and announces nothing to --homeassistant");
+  if (line.noRadio && line.mqtt.homeAssistant) {
+    return Failed("--no-radio: a hub announces nothing to --homeassistant");
   }
   if (line.subscribe.empty() && line.stations != 1000) {
     return Failed("--stations goes with --subscribe");

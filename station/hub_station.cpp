@@ -1,29 +1,34 @@
 #include "station/hub_station.h"
 
 #include "station/station.h"
+#include "station/station_history.h"
 #include "stations/geojson.h"
 #include "stations/kml.h"
 
 namespace rigplot {
 
 HubStation::HubStation(const CommandLine& options, LinkEventSink sink)
-    : m_options(options), m_sink(std::move(sink)) {}
+    : m_options(options), m_sink(std::move(sink)), m_web(options.web) {}
 
 HubStation::~HubStation() {
   Stop();
 }
 
+LinkResult HubStation::Open() {
+  return AddHubHistory(m_options, m_settings, m_web, m_sink, m_history);
+}
+
 bool HubStation::Start(std::string& error) {
   std::string password;
   if (!ReadMqttPassword(m_options.mqtt, password, error)) return false;
-  HubSettings settings;
+  HubSettings& settings = m_settings;
   settings.filters = m_options.subscribe;
   settings.stations = m_options.stations;
   settings.geojsonPath = m_options.geojsonPath;
   settings.kmlPath = m_options.kmlPath;
   settings.logDir = m_options.logDir;
   if (m_options.webEnabled) {
-    WebSettings web = m_options.web;
+    WebSettings& web = m_web;
     std::string origin;
     if (!web.tilesUrl.empty() && !TileOrigin(web.tilesUrl, origin)) {
       if (m_sink) m_sink("page: tiles URL '" + web.tilesUrl + "' not usable; plain background");
@@ -64,6 +69,8 @@ void HubStation::ClearTable() {
 void HubStation::Stop() {
   if (m_server) m_server->Stop();
   if (m_hub) m_hub->Close();
+  // The hub queues no more: what it queued is written now.
+  if (m_history) m_history->Close();
   if (m_feed) m_feed->Stop();
 }
 

@@ -3,12 +3,14 @@
 // page the command line asks for, in place of the radio link.
 //
 //   HubStation hub(options, sink);
-//   if (!hub.Start(error)) ...;  // the page's address, the broker, then the page answers
+//   LinkResult opened = hub.Open();  // the history file, refused as a radio's is
+//   if (!hub.Start(error)) ...;      // the page's address, the broker, then the page answers
 //   ... hub.ClearTable(), hub.counts() ...
-//   hub.Stop();                  // page, broker, files
+//   hub.Stop();                      // page, broker, history, files
 //
-// Owns: the hub (mqtt/hub.h) and the page's server and feed. A page that
-// cannot have its address is said once and left out, as for a radio.
+// Owns: the hub (mqtt/hub.h), the history store it feeds, and the page's
+// server and feed. A page that cannot have its address is said once and left
+// out, as for a radio.
 // Thread: the front end's; counts from any thread.
 #pragma once
 
@@ -29,6 +31,9 @@ class HubStation {
   HubStation(const HubStation&) = delete;
   HubStation& operator=(const HubStation&) = delete;
 
+  // With --history: opens the file before Start; a newer or foreign one
+  // fails, untouched, and one that cannot be made is said and left out.
+  LinkResult Open();
   // False with `error` when the hub cannot be made (password file, library).
   bool Start(std::string& error);
   void ClearTable();
@@ -48,6 +53,9 @@ class HubStation {
 
   CommandLine m_options;
   LinkEventSink m_sink;
+  HubSettings m_settings;                    // Open's part, completed by Start
+  WebSettings m_web;                         // the same
+  std::unique_ptr<StationOutput> m_history;  // declared before the hub, which uses it
   StationTable m_empty;  // the feed's own table stays empty: the hub renders for it
   std::shared_ptr<LiveFeed> m_feed;
   std::unique_ptr<WebServer> m_server;

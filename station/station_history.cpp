@@ -33,24 +33,25 @@ class TrackReader {
   HistoryDb m_db;
 };
 
-}  // namespace
-
-LinkResult AddHistory(const CommandLine& options, RadioLink& link, WebSettings& web,
-                      const LinkEventSink& sink) {
-  if (options.historyPath.empty()) return {};
+// Opens the file and gives the page its track paths; null when there is
+// none to keep, with `result` failed when the file is refused.
+std::unique_ptr<HistoryStore> OpenHistory(const CommandLine& options, WebSettings& web,
+                                          const LinkEventSink& sink, LinkResult& result) {
+  result = {};
+  if (options.historyPath.empty()) return nullptr;
   auto store =
       std::make_unique<HistoryStore>(HistorySettings{options.historyPath, options.historyDays});
   std::string error;
   switch (store->Open(error)) {
     case HistoryOpen::kRefused:
-      return {LinkFailure::kHistoryRefused, error};
+      result = {LinkFailure::kHistoryRefused, error};
+      return nullptr;
     case HistoryOpen::kUnavailable:
       if (sink) sink("history not kept: " + error);
-      return {};
+      return nullptr;
     case HistoryOpen::kOpened:
       break;
   }
-  link.AddOutput(std::move(store));
   auto reader = std::make_shared<TrackReader>(options.historyPath);
   web.routes["/tracks.geojson"] = [reader](std::string_view query) {
     return reader->Answer(&AnswerTracks, query);
@@ -58,7 +59,33 @@ LinkResult AddHistory(const CommandLine& options, RadioLink& link, WebSettings& 
   web.routes["/track.gpx"] = [reader](std::string_view query) {
     return reader->Answer(&AnswerTrackGpx, query);
   };
-  return {};
+  return store;
+}
+
+}  // namespace
+
+LinkResult AddHistory(const CommandLine& options, RadioLink& link, WebSettings& web,
+                      const LinkEventSink& sink) {
+  LinkResult result;
+  if (auto store = OpenHistory(options, web, sink, result)) link.AddOutput(std::move(store));
+  return result;
+}
+
+LinkResult AddHubHistory(const CommandLine& options, HubSettings& hub, WebSettings& web,
+                         const LinkEventSink& sink, std::unique_ptr<StationOutput>& store) {
+  LinkResult result;
+  std::unique_ptr<HistoryStore> opened = OpenHistory(options, web, sink, result);
+  if (!opened) return result;
+  hub.historyName = opened->name();
+  hub.history = [history = opened.get()](const HubReport& report, std::string& error) {
+    HistoryRow row = RowFromView(report.view, report.receiver);
+    // When its receiver heard it, where that reads; the time it came here otherwise.
+    std::int64_t heard = 0;
+    if (ParseIsoTime(report.view.receivedIso, heard)) row.received = heard;
+    return history->Queue(std::move(row), error);
+  };
+  store = std::move(opened);
+  return result;
 }
 
 }  // namespace rigplot

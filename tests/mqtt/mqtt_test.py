@@ -8,13 +8,18 @@ Environment: RIGPLOT_BIN_DIR (the build folder holding rigplotd).
 import getpass
 import json
 import os
+import resource
+import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
+from datetime import datetime
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "web"))
@@ -336,15 +341,16 @@ class MqttTest(Session):
             wait_until("connected", lambda: hill.line("connected"), seen=lambda: hill.lines)
         geojson = os.path.join(self.folder, "hub.geojson")
         kml, log = os.path.join(self.folder, "hub.kml"), os.path.join(self.folder, "log")
+        history = os.path.join(self.folder, "hub.sqlite")
         hub = self.start("--no-radio", "--web", "127.0.0.1:0", "--mqtt", broker.url(), "--subscribe",
                          "rigplot/+/report", "--geojson", geojson, "--kml", kml, "--log", log,
-                         radio=NoPort)
+                         "--history", history, radio=NoPort)
         wait_until("the hub connected", lambda: hub.line("connected"), seen=lambda: hub.lines)
         page = EventStream(hub.url)
 
-        def merged():
+        def merged(path=geojson):
             try:
-                with open(geojson, encoding="utf-8") as f:
+                with open(path, encoding="utf-8") as f:
                     return {s["properties"]["callsign"]: s for s in json.load(f)["features"]}
             except (FileNotFoundError, ValueError):
                 return {}
@@ -419,7 +425,23 @@ class MqttTest(Session):
             csv = f.read()
         self.assertEqual([line.split(",")[1] for line in csv.splitlines()[1:]],
                          ["JA1ABC A", "JA1ONE", "JA1ABC A", "JA2TWO", "JA3AFT"])
+        # The history holds every report merged, with its receiver, and the page's tracks name both.
+        def tracks():
+            return {f["properties"]["callsign"]: f["properties"]["receivers"]
+                    for f in json.loads(http(hub.url + "tracks.geojson")[2])["features"]}
+        wait_until("the tracks", lambda: len(tracks()) == 4, seen=tracks)
+        self.assertEqual(tracks()["JA1ABC A"], ["hill1", "hill2"])
         self.assertEqual(hub.stop(), 0)
+        # The file alone, without the log the page's connection kept, holds them all.
+        alone = shutil.copy(history, os.path.join(self.folder, "alone.sqlite"))
+        with sqlite3.connect(f"file:{alone}?mode=ro", uri=True) as db:
+            rows = db.execute("SELECT callsign, receiver, received FROM report ORDER BY id").fetchall()
+        self.assertEqual([row[:2] for row in rows], [("JA1ABC A", "hill1"), ("JA1ONE", "hill1"),
+                         ("JA1ABC A", "hill2"), ("JA2TWO", "hill2"), ("JA3AFT", "hill1")])
+        # At the time the receiver heard it.
+        self.assertEqual({row[1]: row[2] for row in rows if row[0] == "JA1ABC A"},
+                         {r["receiver"]: datetime.fromisoformat(r["heard"]).timestamp()
+                          for r in stations["JA1ABC A"]["properties"]["receivers"]})
         self.assertEqual(sum("dropping MQTT payloads" in line for line in hub.lines), 5, hub.lines)
         self.assertIn("dropped 2 oversized, 2 not_json, 2 not_feature, 2 bad_coordinates, 2 wrong_type",
                       hub.line("stopped after 5 reports merged"))
@@ -429,6 +451,53 @@ class MqttTest(Session):
             usage = subprocess.run([os.path.join(BIN, "rigplotd"), *options],
                                    capture_output=True, timeout=30)
             self.assertEqual(usage.returncode, 2, usage.stderr)
+        # A file that is no history file stops a hub as it stops a radio, untouched.
+        foreign = os.path.join(self.folder, "foreign.sqlite")
+        with open(foreign, "wb") as f:
+            f.write(b"x" * 4096)
+        refused = subprocess.run([os.path.join(BIN, "rigplotd"), "--no-radio", "--web", "off", "--mqtt",
+                                  broker.url(), "--subscribe", "x", "--history", foreign],
+                                 capture_output=True, timeout=30)
+        self.assertEqual(refused.returncode, 1, refused.stderr)
+        self.assertTrue(refused.stderr.startswith(b"The history file cannot be used"), refused.stderr)
+        with open(foreign, "rb") as f:
+            self.assertEqual(f.read(), b"x" * 4096)
+
+        # A full disk, played by a file size limit the hub inherits (writes past it fail, with
+        # SIGXFSZ ignored): said once, and the hub merges on.
+        said, full_geojson = os.path.join(self.folder, "full.txt"), os.path.join(self.folder, "full.geojson")
+        limit = resource.getrlimit(resource.RLIMIT_FSIZE)
+        ignored = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (64 * 1024, limit[1]))
+        try:
+            with open(said, "wb") as err:
+                full = subprocess.Popen([os.path.join(BIN, "rigplotd"), "--no-radio", "--web", "off", "--mqtt",
+                                         broker.url(), "--subscribe", "rigplot/+/report", "--geojson",
+                                         full_geojson, "--history", os.path.join(self.folder, "full.sqlite")],
+                                        stderr=err, restore_signals=False)
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, limit)
+            signal.signal(signal.SIGXFSZ, ignored)
+        self.addCleanup(lambda: full.poll() is None and (full.kill(), full.wait()))
+
+        def lines():
+            with open(said, encoding="utf-8") as f:
+                return f.read().splitlines()
+        wait_until("the full hub connected", lambda: "connected" in "".join(lines()), seen=lines)
+        # One commit per report: the write-ahead log outgrows the limit within a few.
+        for n in range(1, 201):
+            self.radio.send(report(f"JF1F{n:03d}"))
+            time.sleep(0.05)
+            if "cannot be written" in "".join(lines()):
+                break
+        wait_until("the full disk said", lambda: "cannot be written" in "".join(lines()), seen=lines)
+        self.radio.send(report("JF1LAST"))
+        wait_until("a report after it merged", lambda: "JF1LAST" in merged(full_geojson),
+                   seen=lambda: merged(full_geojson))
+        full.send_signal(signal.SIGTERM)
+        self.assertEqual(full.wait(timeout=30), 0, lines())
+        self.assertEqual(sum("cannot be written" in line for line in lines()), 1, lines())
+        self.assertIn("stopped after", lines()[-1])
 
 
 if __name__ == "__main__":

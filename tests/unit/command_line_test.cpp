@@ -202,7 +202,7 @@ TEST(CommandLine, MqttOptionsAndTheirMistakes) {
       {"hub with discovery",
        {"--mqtt", "mqtt://pi", "--no-radio", "--subscribe", "x", "--homeassistant"},
        Action::kError,
-       "--no-radio: a hub keeps no"},
+       "--no-radio: a hub announces nothing"},
       {"stations without a filter",
        {"--mqtt", "mqtt://pi", "--stations", "5"},
        Action::kError,

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -207,20 +208,47 @@ TEST(HistoryDb, RefusesFilesItDoesNotKnowAndLeavesThemAsTheyAre) {
   }
 }
 
-TEST(HistoryStore, DeletesReportsOlderThanItsDaysWhenItStarts) {
-  const std::int64_t now = std::time(nullptr);
+// On the store's own clock: EDGE is within two days at start and out of
+// them an hour later, but the next prune is due only a day after the first.
+TEST(HistoryStore, DeletesReportsOlderThanItsDaysAtStartAndOnceADay) {
+  constexpr std::int64_t kStart = 1800000000;
+  constexpr std::int64_t kDay = 86400;
   for (const int days : {0, 2}) {
+    SCOPED_TRACE(days);
     TempDir dir;
     {
       HistoryDb db = OpenDb(dir / "h.sqlite");
-      Insert(db, {Point("OLD", now - 3 * 86400, 35, 139), Point("NEW", now - 86400, 35, 139)});
+      Insert(db, {Point("OLD", kStart - 3 * kDay, 35, 139),
+                  Point("EDGE", kStart - 2 * kDay + 60, 35, 139),
+                  Point("NEW", kStart - kDay + 60, 35, 139)});
     }
-    HistoryStore store({dir / "h.sqlite", days});
+    std::atomic<std::int64_t> clock{kStart};
+    HistorySettings settings{dir / "h.sqlite", days};
+    settings.now = [&clock] { return clock.load(); };
+    HistoryStore store(settings);
     std::string error;
     ASSERT_EQ(store.Open(error), HistoryOpen::kOpened) << error;
-    store.Close();
-    HistoryDb db = OpenDb(dir / "h.sqlite", true);
-    EXPECT_EQ(AllRows(db).size(), days == 0 ? 2u : 1u) << days;
+    StationRecord record;
+    static_cast<PendingReport&>(record) = test::Station("JA1ABC", "0", "90", "10");
+    // The stations left once a report queued at `now` is committed: a prune
+    // due then comes before it.
+    const auto stationsAt = [&](std::int64_t now) {
+      clock = now;
+      record.receivedTime = now;
+      const std::uint64_t before = store.committed();
+      EXPECT_TRUE(store.Queue(record, error)) << error;
+      EXPECT_TRUE(test::WaitUntil([&] { return store.committed() > before; }));
+      HistoryDb db = OpenDb(dir / "h.sqlite", true);
+      std::string callsigns;
+      for (const HistoryRow& row : AllRows(db)) callsigns += row.callsign + " ";
+      return callsigns;
+    };
+    const bool all = days == 0;
+    EXPECT_EQ(stationsAt(kStart), all ? "EDGE JA1ABC NEW OLD " : "EDGE JA1ABC NEW ");
+    EXPECT_EQ(stationsAt(kStart + 3600),
+              all ? "EDGE JA1ABC JA1ABC NEW OLD " : "EDGE JA1ABC JA1ABC NEW ");
+    EXPECT_EQ(stationsAt(kStart + kDay),
+              all ? "EDGE JA1ABC JA1ABC JA1ABC NEW OLD " : "JA1ABC JA1ABC JA1ABC NEW ");
   }
 }
 
@@ -362,7 +390,10 @@ TEST(HistoryStore, AKillInABurstLosesOnlyWhatWasNotCommitted) {
     record.receivedTime = std::time(nullptr);
     for (std::uint64_t i = 0;; ++i) {
       record.callsign = "S" + std::to_string(i % 1000);
-      if (!store.Queue(record, i % 10 == 0 ? "JP1YKR" : "", error)) ::usleep(1000);
+      // One in ten as a hub queues it: decoded already, with its receiver.
+      const bool queued = i % 10 == 0 ? store.Queue(RowFromRecord(record, "JP1YKR"), error)
+                                      : store.Queue(record, error);
+      if (!queued) ::usleep(1000);
       if (i % 256 == 0) {
         const std::uint64_t committed = store.committed();
         if (::write(pipe[1], &committed, sizeof committed) != sizeof committed) ::_exit(4);
