@@ -219,7 +219,10 @@ class MqttTest(Session):
 
         # A stop says offline; a crash leaves it to the last will.
         self.assertEqual(run.stop(), 0)
-        self.assertEqual(json.loads(everything.on("rigplot/hill1/status")[-1]), {"online": False})
+        # Published before the stop ended; the subscriber may still be reading it.
+        wait_until("the stop's offline status",
+                   lambda: json.loads(everything.on("rigplot/hill1/status")[-1]) == {"online": False},
+                   seen=lambda: everything.on("rigplot/hill1/status"))
         crash = self.start("--web", "off", "--mqtt", broker.url(), "--receiver", "hill2")
         wait_until("the second receiver online",
                    lambda: '"online":true' in retained(broker, "rigplot/hill2/status").get("rigplot/hill2/status", ""))
