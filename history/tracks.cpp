@@ -391,6 +391,16 @@ TrackReply BadRequest(std::string reason) {
   return {400, "text/plain; charset=utf-8", std::move(reason) + "\n"};
 }
 
+// A parameter's name as a refusal quotes it: short, and on the reason's one
+// line whatever control bytes it held.
+std::string ShownKey(std::string_view key) {
+  std::string shown = ValidUtf8(key.substr(0, 32));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return shown;
+}
+
 // Reads callsign and since; the reason of a refusal in `reply`.
 bool ReadQuery(std::string_view text, std::int64_t now, TrackQuery& query, TrackReply& reply) {
   query.since = now - 6 * 3600;
@@ -410,7 +420,7 @@ bool ReadQuery(std::string_view text, std::int64_t now, TrackQuery& query, Track
     const std::string_view key = pair.substr(0, eq);
     std::string value;
     if (eq == std::string_view::npos || !Decode(pair.substr(eq + 1), value) || value.empty()) {
-      reply = BadRequest("parameter '" + ValidUtf8(key.substr(0, 32)) + "' needs a value");
+      reply = BadRequest("parameter '" + ShownKey(key) + "' needs a value");
       return false;
     }
     if (key == "since" && !haveSince) {
@@ -427,7 +437,7 @@ bool ReadQuery(std::string_view text, std::int64_t now, TrackQuery& query, Track
       }
       query.callsign = value;
     } else {
-      reply = BadRequest("unknown or repeated parameter '" + ValidUtf8(key.substr(0, 32)) + "'");
+      reply = BadRequest("unknown or repeated parameter '" + ShownKey(key) + "'");
       return false;
     }
   }
