@@ -29,9 +29,9 @@ build-tsan/rigplot_tests \
 echo "== libFuzzer: ${fuzz_seconds} s per target"
 CXX=clang++-14 cmake -S . -B build-fuzz "${common[@]}" -DRIGPLOT_TESTS=OFF -DRIGPLOT_FUZZ=ON \
   -DRIGPLOT_SANITIZE=address,undefined >/dev/null
-cmake --build build-fuzz -j"$jobs" --target report_fuzz settings_fuzz
+cmake --build build-fuzz -j"$jobs" --target report_fuzz settings_fuzz hub_fuzz track_query_fuzz
 corpus=build-fuzz/corpus
-mkdir -p "$corpus/report" "$corpus/settings"
+mkdir -p "$corpus/report" "$corpus/settings" "$corpus/hub" "$corpus/track_query"
 rm -rf build-fuzz/findings
 mkdir build-fuzz/findings
 # Seeds from the captured streams; the report target reads its first 9 bytes
@@ -42,6 +42,8 @@ for stream in tests/data/streams/*.nmea tests/data/sessions/*.nmea; do
 done
 cp tests/data/fuzz/report/* "$corpus/report/" 2>/dev/null || true
 cp fuzz/corpus/settings/* tests/data/fuzz/settings/* "$corpus/settings/"
+cp fuzz/corpus/hub/* "$corpus/hub/"
+cp fuzz/corpus/track_query/* "$corpus/track_query/"
 
 run_fuzzer() {
   local target=$1
@@ -60,3 +62,6 @@ run_fuzzer() {
 # Long inputs only slow it down: every report renders the whole table.
 run_fuzzer report -dict=fuzz/report.dict -max_len=2048
 run_fuzzer settings
+# What a broker and a page's client send.
+run_fuzzer hub
+run_fuzzer track_query
