@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/link_feed.h"
 #include "bench/sample_table.h"
 #include "mqtt/mqtt_output.h"
 #include "radio/radio_link.h"
@@ -307,18 +308,8 @@ void BM_HubPageEventLatency(benchmark::State& state) {
   }
 
   // One page client: each event's arrival time and text.
-  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const std::string request =
-      "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::send(sock, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-    ::close(sock);
-    return state.SkipWithError("cannot open the page's events");
-  }
+  const int sock = bench::OpenEventStream(port);
+  if (sock < 0) return state.SkipWithError("cannot open the page's events");
   std::mutex lock;
   std::vector<std::pair<Clock::time_point, std::string>> events;
   std::thread reader([&] {

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/moving_report.h"
+#include "bench/link_feed.h"
 #include "radio/radio_link.h"
 #include "radio/receive_worker.h"
 #include "station/station_tiles.h"
@@ -117,14 +117,7 @@ struct TileLink {
   }
 
   bool Send(const std::string& bytes, std::uint64_t reports) {
-    if (!pty.Send(bytes)) return false;
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (radio.reportsStored() < reports) {
-      pty.TakeSent();
-      if (Clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::microseconds(20));
-    }
-    return true;
+    return bench::FeedAndWait(pty, radio, bytes, reports);
   }
 };
 

@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/moving_report.h"
+#include "bench/link_feed.h"
 #include "radio/radio_link.h"
 #include "radio/receive_worker.h"
 #include "tests/support/files.h"
@@ -75,16 +75,8 @@ struct PagedLink {
     ok = Send(all, 100);
   }
 
-  // Writes the bytes and waits until the worker has stored `reports` in all.
   bool Send(const std::string& bytes, std::uint64_t reports) {
-    if (!pty.Send(bytes)) return false;
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (radio.reportsStored() < reports) {
-      pty.TakeSent();
-      if (Clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::microseconds(20));
-    }
-    return true;
+    return bench::FeedAndWait(pty, radio, bytes, reports);
   }
 };
 
@@ -96,18 +88,8 @@ class EventClients {
   EventClients(int port, int count) : m_arrivals(static_cast<std::size_t>(count)) {
     for (int& epoll : m_epolls) epoll = ::epoll_create1(EPOLL_CLOEXEC);
     for (int i = 0; i < count; ++i) {
-      const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(static_cast<std::uint16_t>(port));
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const std::string request =
-          "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-      if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-          ::send(sock, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
-        ::close(sock);
-        continue;
-      }
+      const int sock = bench::OpenEventStream(port);
+      if (sock < 0) continue;
       epoll_event event{};
       event.events = EPOLLIN;
       event.data.u32 = static_cast<std::uint32_t>(i);
