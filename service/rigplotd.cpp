@@ -28,6 +28,22 @@ int Failed(const rigplot::LinkResult& result) {
   return 1;
 }
 
+// Clears the table or reopens the files as asked, until the stop is asked
+// for; the radio's station and the hub alike.
+template <class Front>
+void AnswerEvents(Front& front) {
+  using rigplot::ServiceEvent;
+  for (ServiceEvent event; (event = rigplot::WaitServiceEvent()) != ServiceEvent::kStop;) {
+    if (event == ServiceEvent::kClearTable) {
+      front.ClearTable();
+      Say("station table cleared");
+    } else {
+      front.ReopenFiles();
+      Say("output files reopened");
+    }
+  }
+}
+
 int Run(const rigplot::CommandLine& options) {
   using namespace rigplot;
 
@@ -45,15 +61,7 @@ int Run(const rigplot::CommandLine& options) {
   NotifyReady("listening on " + station.link().config().portPath);
   ServiceWatchdog watchdog([&station] { return !station.workerStuck(); });
 
-  for (ServiceEvent event; (event = WaitServiceEvent()) != ServiceEvent::kStop;) {
-    if (event == ServiceEvent::kClearTable) {
-      station.ClearTable();
-      Say("station table cleared");
-    } else {
-      station.ReopenFiles();
-      Say("output files reopened");
-    }
-  }
+  AnswerEvents(station);
 
   // The stop sequence: the page, the worker, then the port and the files.
   NotifyStopping();
@@ -84,15 +92,7 @@ int RunHub(const rigplot::CommandLine& options) {
   Say(hub.Describe());
   NotifyReady("hub for " + MqttAddress(options.mqtt));
   ServiceWatchdog watchdog([] { return true; });
-  for (ServiceEvent event; (event = WaitServiceEvent()) != ServiceEvent::kStop;) {
-    if (event == ServiceEvent::kClearTable) {
-      hub.ClearTable();
-      Say("station table cleared");
-    } else {
-      hub.ReopenFiles();
-      Say("output files reopened");
-    }
-  }
+  AnswerEvents(hub);
   NotifyStopping();
   watchdog.Stop();
   hub.Stop();
