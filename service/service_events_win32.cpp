@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "service/service_events.h"
+#include "stations/os_text_win32.h"
 
 namespace rigplot {
 
@@ -23,14 +24,7 @@ std::vector<std::string> ServiceArguments(int, char**) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return args;
-  for (int i = 1; i < count; ++i) {
-    const int length = static_cast<int>(wcslen(wide[i]));
-    std::string arg(WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr),
-                    '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide[i], length, arg.data(), static_cast<int>(arg.size()),
-                        nullptr, nullptr);
-    args.push_back(std::move(arg));
-  }
+  for (int i = 1; i < count; ++i) args.push_back(Utf8(wide[i]));
   LocalFree(wide);
   return args;
 }

@@ -13,6 +13,17 @@ std::wstring WidePath(const std::string& path, UINT page) {
   return out;
 }
 
+std::string Utf8(std::wstring_view wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                        nullptr, nullptr);
+  }
+  return out;
+}
+
 std::string SystemMessage(DWORD error) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
@@ -23,13 +34,7 @@ std::string SystemMessage(DWORD error) {
     DWORD end = length;
     while (end > 0 && (text[end - 1] == L'\r' || text[end - 1] == L'\n' || text[end - 1] == L' '))
       --end;
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(end), nullptr, 0, nullptr, nullptr);
-    message.assign(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(end), message.data(), size, nullptr,
-                          nullptr);
-    }
+    message = Utf8(std::wstring_view(text, end));
   } else {
     message = "error " + std::to_string(error);
   }

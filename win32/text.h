@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "stations/os_text_win32.h"  // Utf8
+
 namespace rigplot {
 
 inline std::wstring Wide(std::string_view utf8) {
@@ -16,17 +18,6 @@ inline std::wstring Wide(std::string_view utf8) {
   std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
   if (size > 0) {
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
-  }
-  return out;
-}
-
-inline std::string Utf8(std::wstring_view wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
-                        nullptr, nullptr);
   }
   return out;
 }
