@@ -14,7 +14,7 @@ target_include_directories(rigplot_sqlite3 SYSTEM PUBLIC ${RIGPLOT_SQLITE_SOURCE
 # Serialized threading as Debian builds it; no extensions loaded from DLLs;
 # double-quoted strings are identifiers only, never texts.
 target_compile_definitions(rigplot_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION
-  SQLITE_DQS=0 SQLITE_DEFAULT_FOREIGN_KEYS=0)
+  SQLITE_DQS=0)
 # Others' code: its warnings are not ours to mend.
 target_compile_options(rigplot_sqlite3 PRIVATE -w)
 add_library(SQLite::SQLite3 ALIAS rigplot_sqlite3)
